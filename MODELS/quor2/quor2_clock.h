@@ -1,0 +1,60 @@
+// Core-clock alignment and pulse helpers shared by every cube module. All
+// arithmetic is on raw kernel time values, never on floating quotients.
+#ifndef QUOR2_CLOCK_H
+#define QUOR2_CLOCK_H
+
+#include <systemc>
+
+#include <cstdint>
+
+namespace Orvane::Internal::QUOR2 {
+
+// True when t lies on a multiple of period (time 0 included).
+inline bool IsOnEdge(const sc_core::sc_time& t, const sc_core::sc_time& period) {
+  return t.value() % period.value() == 0;
+}
+
+// Time from t to the next multiple of period strictly after t: a whole period
+// when t is already on an edge.
+inline sc_core::sc_time DelayToNextEdge(const sc_core::sc_time& t,
+                                        const sc_core::sc_time& period) {
+  return sc_core::sc_time::from_value(period.value() - t.value() % period.value());
+}
+
+// n whole periods.
+inline sc_core::sc_time Cycles(const sc_core::sc_time& period, uint64_t n) {
+  return sc_core::sc_time::from_value(period.value() * n);
+}
+
+// n periods counted from the current edge: n periods when t is on an edge,
+// otherwise the time to the next edge plus n periods.
+inline sc_core::sc_time CyclesFromEdge(const sc_core::sc_time& t,
+                                       const sc_core::sc_time& period, uint64_t n) {
+  const uint64_t rest = t.value() % period.value();
+  const uint64_t toEdge = rest == 0 ? 0 : period.value() - rest;
+  return sc_core::sc_time::from_value(toEdge + period.value() * n);
+}
+
+// Half a period, rounded to the kernel's resolution (533 ps gives 267 ps).
+inline sc_core::sc_time HalfPeriod(const sc_core::sc_time& period) {
+  return period * 0.5;
+}
+
+// A credit or token pulse: the amount now, the idle value half a period later.
+// Must be called from a thread process.
+template <typename Port, typename T>
+void Pulse(Port& port, const T& amount, const T& idle, const sc_core::sc_time& period) {
+  port.write(amount);
+  sc_core::wait(HalfPeriod(period));
+  port.write(idle);
+}
+
+// Writes the idle value to every port of a vector (the end of a multi-lane pulse).
+template <typename PortVector, typename T>
+void WriteAll(PortVector& ports, const T& value) {
+  for (auto& p : ports) p.write(value);
+}
+
+} // namespace Orvane::Internal::QUOR2
+
+#endif

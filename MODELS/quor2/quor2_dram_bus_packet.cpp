@@ -1,0 +1,43 @@
+#include "quor2_dram_bus_packet.h"
+
+#include "quor2_messages.h"
+
+namespace Orvane::Internal::QUOR2 {
+
+std::ofstream dramLog;
+
+namespace {
+void PrintAddressFields(std::ostream& os, const DRAMBusPacket& p) {
+  os << "prt:" << p.partition << " bnk:" << p.bank << " row:" << p.row << " col:" << p.col
+     << " tag:" << p.tag;
+}
+} // namespace
+
+std::ostream& operator<<(std::ostream& os, const DRAMBusPacket& p) {
+  os << std::dec;
+  switch (p.command) {
+  case ACTIVATE: os << "ACT "; PrintAddressFields(os, p); break;
+  case PRECHARGE: os << "PRE "; PrintAddressFields(os, p); break;
+  case REFRESH: os << "REF prt:" << p.partition << " bnk:" << p.bank; break;
+  case READ: os << "READ "; PrintAddressFields(os, p); break;
+  case WRITE: os << "WRITE "; PrintAddressFields(os, p); break;
+  case DATA:
+    os << "DATA prt:" << p.partition << " bnk:" << p.bank << " row:" << p.row << " col:" << p.col
+       << " (" << (p.even ? 1 : 0) << ") tag:" << p.tag;
+    break;
+  default: os << "EVEN BIGGER ERROR!!!!!!!!!!!!!!!!!!!" << std::endl; break;
+  }
+  return os;
+}
+
+void sc_trace(sc_core::sc_trace_file* tf, const DRAMBusPacket& p, const std::string& name) {
+  if (!tf) return;
+  sc_core::sc_trace(tf, p.tag, name + ".tag");
+  sc_core::sc_trace(tf, CommandAsInt(p.command), name + ".command");
+  sc_core::sc_trace(tf, p.partition, name + ".partition");
+  sc_core::sc_trace(tf, p.bank, name + ".bank");
+  sc_core::sc_trace(tf, p.row, name + ".row");
+  sc_core::sc_trace(tf, p.col, name + ".col");
+}
+
+} // namespace Orvane::Internal::QUOR2

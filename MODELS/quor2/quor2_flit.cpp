@@ -1,0 +1,94 @@
+#include "quor2_flit.h"
+
+#include "quor2_messages.h"
+
+#include <iomanip>
+
+namespace Orvane::Internal::QUOR2 {
+
+uint64_t Flit_P::guid = 0;
+
+namespace {
+Flit* IdleFlit() {
+  static Flit idle(0, 0, NULL_COMMAND, 0, false, false, 0);
+  return &idle;
+}
+
+const char* CommandName(QUORCommand c) {
+  switch (c) {
+  case READ_REQUEST: return "cmd:RD";
+  case READ_RESPONSE: return "cmd:RD_RSP";
+  case P_WRITE_REQUEST: return "cmd:P_WR";
+  case WRITE_REQUEST: return "cmd:WR";
+  case WRITE_RESPONSE: return "cmd:WR_RSP tag:";
+  case TOKEN_RETURN: return "cmd:TOKEN_RETURN tag:";
+  case ATOMIC_BWR: return "cmd:BWR tag:";
+  case ATOMIC_P_BWR: return "cmd:P_BWR tag:";
+  case ATOMIC_DADD8: return "cmd:DADD8 tag:";
+  case ATOMIC_P_DADD8: return "cmd:P_DADD8 tag:";
+  case ATOMIC_ADD16: return "cmd:ADD16 tag:";
+  case ATOMIC_P_ADD16: return "cmd:P_ADD16 tag:";
+  case NULL_COMMAND: return "cmd:NULL_COMMAND";
+  }
+  return "";
+}
+} // namespace
+
+Flit_P::Flit_P() : flit(IdleFlit()), uniqueID(++guid) {}
+
+Flit_P::Flit_P(unsigned int ID, uint64_t addr, QUORCommand cmd, unsigned int length, bool header,
+               bool tail, unsigned int number)
+    : flit(new Flit(ID, addr, cmd, length, header, tail, number)), uniqueID(++guid) {}
+
+Flit_P::Flit_P(Flit* f) : flit(f), uniqueID(++guid) {}
+
+unsigned PacketFlitCount(QUORCommand command, unsigned requestLength, unsigned flitSize) {
+  switch (command) {
+  case P_WRITE_REQUEST:
+  case WRITE_REQUEST:
+  case READ_RESPONSE: return requestLength / flitSize + 1;
+  case ATOMIC_BWR:
+  case ATOMIC_P_BWR:
+  case ATOMIC_DADD8:
+  case ATOMIC_P_DADD8:
+  case ATOMIC_ADD16:
+  case ATOMIC_P_ADD16: return 2;
+  default: return 1;
+  }
+}
+
+std::ostream& operator<<(std::ostream& os, const Flit& f) {
+  os << (f.header ? "[HEAD " : "      ");
+  const unsigned cmd = static_cast<unsigned>(f.command);
+  if (cmd > NULL_COMMAND) {
+    os << "Unknown Command!!!";
+  } else if (f.command == TOKEN_RETURN) {
+    os << CommandName(f.command) << std::dec << f.tag;
+  } else if (f.command == NULL_COMMAND) {
+    os << CommandName(f.command);
+  } else {
+    os << CommandName(f.command) << std::dec;
+    if (f.command <= WRITE_REQUEST) os << f.requestLength << " tag:";
+    os << f.tag << " addr:0x" << std::hex << std::setfill('0') << std::setw(8) << f.address
+       << std::dec << std::setfill(' ') << " #:" << f.flitNumber;
+  }
+  os << " tokens:" << std::dec << f.returnTokens;
+  if (f.tail) os << " TAIL]";
+  return os;
+}
+
+std::ostream& operator<<(std::ostream& os, const Flit_P& f) { return os << *f.flit; }
+
+void sc_trace(sc_core::sc_trace_file*& tf, const Flit& object, const std::string& name) {
+  if (!tf) return;
+  sc_core::sc_trace(tf, object.tag, name + ".tag");
+  sc_core::sc_trace(tf, CommandAsInt(object.command), name + ".command");
+  sc_core::sc_trace(tf, object.requestLength, name + ".requestLength");
+  sc_core::sc_trace(tf, object.address, name + ".address");
+}
+
+void sc_trace(sc_core::sc_trace_file* tf, const Flit_P& object, const std::string& name) {
+  sc_trace(tf, *object.flit, name);
+}
+
+} // namespace Orvane::Internal::QUOR2

@@ -1,0 +1,639 @@
+#include "quor2_utils.h"
+
+#include "quor2_messages.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+namespace Orvane::Internal::QUOR2 {
+
+using sc_core::SC_NS;
+using sc_core::SC_PS;
+
+// ---------------------------------------------------------------------------
+// Config
+
+namespace {
+#define QUOR_NS(v) sc_time((v), SC_NS)
+
+const char* TypeName(const sc_time&) { return "sc_time"; }
+const char* TypeName(const unsigned&) { return "unsigned"; }
+const char* TypeName(const bool&) { return "bool"; }
+const char* TypeName(const std::string&) { return "string"; }
+const char* TypeName(const float&) { return "float"; }
+
+void PrintValue(std::ostream& os, const sc_time& v) { os << v; }
+void PrintValue(std::ostream& os, unsigned v) { os << v; }
+void PrintValue(std::ostream& os, bool v) { os << (v ? 1 : 0); }
+void PrintValue(std::ostream& os, const std::string& v) { os << v; }
+void PrintValue(std::ostream& os, float v) { os << v; }
+
+// A time multiplied by a count, rounded to the nearest tick.
+sc_time Times(const sc_time& t, double n) { return t * n; }
+} // namespace
+
+Config::Config()
+    : psScaleFactor(static_cast<unsigned>(static_cast<double>(sc_time(1, SC_PS).value()) /
+                                          static_cast<double>(sc_core::sc_get_time_resolution().value())))
+#define QUOR_KEY(type, name, def) , name(def)
+#include "config.h"
+#undef QUOR_KEY
+{
+  BUFFER_PRIORITY_TIME = Times(CORE_CLK, 256);
+  BUFFER_PRIORITY_WAIT = Times(CORE_CLK, 64);
+  DRAM_tCK = Times(UI, 2);
+  BL = Times(UI, 8);
+  tCMD = DRAM_tCK;
+  tRC = tRAS + tRP;
+  tCCD = Times(DRAM_tCK, 4);
+  tCCDRP = Times(DRAM_tCK, 8);
+  tCCDWP = Times(DRAM_tCK, 6);
+  RD_TO_WR_SAME = tAA + BL + tRTW - tWL;
+  RD_TO_WR_DIFF = tAA + BL + tRTW2D - tWL;
+  WR_TO_RD_SAME = tWL + BL + tWTR - UI;
+  WR_TO_RD_DIFF = tWL + BL + tWTR2D - tAA;
+
+#define QUOR_KEY(type, name, def) optionMap[#name] = 0;
+#include "config.h"
+#undef QUOR_KEY
+
+  if (psScaleFactor == 0) {
+    std::cerr << "Your time resolution of " << sc_core::sc_get_time_resolution()
+              << " is below the required 1ps time resolution\n";
+    AbortRun();
+  }
+}
+
+void Config::print(std::ostream& os, bool onlyNonDefault) const {
+#define QUOR_KEY(type, name, def)                                                                  \
+  {                                                                                                \
+    const auto it = optionMap.find(#name);                                                         \
+    const bool updated = it != optionMap.end() && it->second > 0;                                  \
+    if (!onlyNonDefault || updated) {                                                              \
+      os << (updated ? "[*] " : "") << "[" << TypeName(name) << "]: '" #name "'=";                \
+      PrintValue(os, name);                                                                        \
+      os << "\n";                                                                                  \
+    }                                                                                              \
+  }
+#include "config.h"
+#undef QUOR_KEY
+}
+
+bool Config::hasOption(const std::string& key) const { return optionMap.count(key) > 0; }
+
+void Config::markUpdated(const std::string& key) {
+  auto it = optionMap.find(key);
+  if (it != optionMap.end()) ++it->second;
+}
+
+sc_time Config::delayUntilNextPeriod(const sc_time& t, const sc_time& period) const {
+  const uint64_t r = period.value() - t.value() % period.value();
+  return sc_time(static_cast<double>(r / psScaleFactor), SC_PS);
+}
+
+bool Config::isOnPeriodBoundary(const sc_time& t, const sc_time& period) const {
+  return t.value() % period.value() == 0;
+}
+
+bool Config::isOnClockCycleBoundary(const sc_time& t) const {
+  return isOnPeriodBoundary(t, CORE_CLK);
+}
+
+sc_time Config::delayUntilNextClock(const sc_time& t) const {
+  return delayUntilNextPeriod(t, CORE_CLK);
+}
+
+// ---------------------------------------------------------------------------
+// String and arithmetic helpers
+
+unsigned log2(uint64_t value) {
+  unsigned k = 0;
+  while (k < 64 && (uint64_t{1} << k) < value) ++k;
+  return k;
+}
+
+std::string strip(std::string s, std::string chars) {
+  const auto first = s.find_first_not_of(chars);
+  if (first == std::string::npos) return "";
+  const auto last = s.find_last_not_of(chars);
+  return s.substr(first, last - first + 1);
+}
+
+std::list<std::string> split(std::string s, std::string chars, unsigned long maxsplit) {
+  std::list<std::string> pieces;
+  const unsigned long limit = maxsplit == 0 ? 1 : maxsplit;
+  std::string rest = s;
+  bool foundSeparator = false;
+  while (true) {
+    if (rest.empty()) {
+      if (foundSeparator || s.empty()) pieces.emplace_back();
+      return pieces;
+    }
+    if (pieces.size() + 1 == limit) {
+      pieces.push_back(rest);
+      return pieces;
+    }
+    const auto pos = rest.find_first_of(chars);
+    if (pos == std::string::npos) {
+      pieces.push_back(rest);
+      rest.clear();
+      foundSeparator = false;
+    } else {
+      pieces.push_back(rest.substr(0, pos));
+      const auto after = rest.find_first_not_of(chars, pos);
+      rest = after == std::string::npos ? std::string() : rest.substr(after);
+      foundSeparator = true;
+    }
+  }
+}
+
+void confirm_directory_exists(std::string path) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) return;
+  if (!std::filesystem::create_directory(path, ec) || ec) {
+    std::cout << "system command to confirm directory " << path << " exists has failed.";
+    AbortRun();
+  }
+}
+
+void convert_uint64_t(uint64_t& var, std::string value, std::string infostring) {
+  for (char c : value) {
+    if (c < '0' || c > '9') {
+      std::cout << "ERROR: Non-digit character found: " << infostring << " : " << value << "\n";
+      AbortRun();
+    }
+  }
+  uint64_t result = 0;
+  for (char c : value) result = result * 10 + static_cast<uint64_t>(c - '0');
+  var = result;
+}
+
+// ---------------------------------------------------------------------------
+// IniReader
+
+IniReader::IniReader(bool warnOnUnused, bool errorOnUnset)
+    : warnOnUnused(warnOnUnused), errorOnUnset(errorOnUnset) {}
+
+bool IniReader::readFile(const std::string& filename, Config&) {
+  std::ifstream in(filename);
+  if (!in.is_open()) {
+    std::cerr << "Can't open '" << filename << "'" << std::endl;
+    AbortRun();
+  }
+  std::cerr << "Reading ini file '" << filename << "'" << std::endl;
+  std::string line;
+  while (std::getline(in, line)) {
+    // Files with Windows line ends: the carriage return is not part of the value.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = split(line, ";", static_cast<unsigned long>(-1)).front();
+    if (line.empty()) continue;
+    const auto pieces = split(line, "=", static_cast<unsigned long>(-1));
+    if (pieces.size() != 2) continue;
+    const std::string key = strip(pieces.front(), " \t");
+    const std::string value = strip(pieces.back(), " \t");
+    allOptions[key] = value;
+  }
+  return true;
+}
+
+std::string* IniReader::getValue(const std::string& key) {
+  auto it = allOptions.find(key);
+  return it == allOptions.end() ? nullptr : &it->second;
+}
+
+const std::string* IniReader::lookUp(const std::string& key) {
+  const std::string* v = getValue(key);
+  if (!v && errorOnUnset) {
+    std::cerr << "ERROR: key '" << key << "' is unset\n";
+    AbortRun();
+  }
+  return v;
+}
+
+template <> bool IniReader::read<unsigned int>(const std::string& key, unsigned int& value) {
+  const std::string* raw = lookUp(key);
+  if (!raw) return false;
+  std::istringstream in(*raw);
+  unsigned int v = 0;
+  if (!(in >> v)) return false;
+  value = v;
+  return true;
+}
+
+template <> bool IniReader::read<float>(const std::string& key, float& value) {
+  const std::string* raw = lookUp(key);
+  if (!raw) return false;
+  std::istringstream in(*raw);
+  float v = 0;
+  if (!(in >> v)) return false;
+  value = v;
+  return true;
+}
+
+template <> bool IniReader::read<std::string>(const std::string& key, std::string& value) {
+  const std::string* raw = lookUp(key);
+  if (!raw) return false;
+  std::istringstream in(*raw);
+  std::string v;
+  if (!(in >> v)) return false;
+  value = v;
+  return true;
+}
+
+bool IniReader::read(const std::string& key, sc_time& value) {
+  const std::string* raw = lookUp(key);
+  if (!raw) return false;
+  // Read in double precision, so long times keep all their digits.
+  std::istringstream in(*raw);
+  double ns = 0;
+  if (!(in >> ns)) return false;
+  value = sc_time(ns, SC_NS);
+  return true;
+}
+
+bool IniReader::read(const std::string& key, bool& value) {
+  const std::string* raw = lookUp(key);
+  if (!raw) return false;
+  value = *raw == "True" || *raw == "true";
+  return true;
+}
+
+void IniReader::markAsUpdated(Config& cfg, const std::map<std::string, std::string>& options) {
+  for (const auto& entry : options) cfg.markUpdated(entry.first);
+}
+
+bool IniReader::finish(Config& cfg) {
+  bool allRead = true;
+#define QUOR_KEY(type, name, def) allRead = read(#name, cfg.name) && allRead;
+#include "config.h"
+#undef QUOR_KEY
+  markAsUpdated(cfg, allOptions);
+  CustomerSafetyCheck(cfg);
+  return allRead;
+}
+
+namespace {
+[[noreturn]] void Refuse(std::initializer_list<std::string> lines) {
+  for (const auto& l : lines) std::cout << l << std::endl;
+  ExitRun(1);
+}
+
+bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+void RequireAtLeast(const char* key, unsigned value, unsigned minimum) {
+  if (value < minimum)
+    Refuse({std::string("ERROR - ") + key + " must be at least " + std::to_string(minimum)});
+}
+
+void RequirePowerOfTwo(const char* key, unsigned value) {
+  if (!IsPowerOfTwo(value)) Refuse({std::string("ERROR - ") + key + " must be a power of two"});
+}
+
+// The flit period of a link and the flits it can deliver per core cycle,
+// computed as the link computes them.
+sc_time LinkFlitRate(const Config& cfg, unsigned width) {
+  const unsigned uiPerFlit = (cfg.FLIT_SIZE * 8) / width;
+  const float ns = static_cast<float>(uiPerFlit) * (1.0f / cfg.LINK_SPEED);
+  return sc_time(ns, SC_NS);
+}
+
+unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate) {
+  const double r = static_cast<double>(cfg.CORE_CLK.value()) / static_cast<double>(flitRate.value());
+  const double up = std::ceil(r);
+  return static_cast<unsigned>(up - r > 0.95 ? std::floor(r) : up);
+}
+
+// Rules beyond the published seventeen: every value that would later crash the
+// model, hang it or index outside its tables is refused here.
+void CheckModelLimits(const Config& cfg) {
+  if (cfg.CORE_CLK == sc_core::SC_ZERO_TIME) Refuse({"ERROR - CORE_CLK must be greater than 0"});
+  if (cfg.NUM_QUADS < 1 || cfg.NUM_QUADS > 4) Refuse({"ERROR - NUM_QUADS must be between 1 and 4"});
+  if (cfg.NUM_LINKS != cfg.NUM_QUADS)
+    Refuse({"ERROR - NUM_LINKS must equal NUM_QUADS (each quad owns one link)"});
+  RequirePowerOfTwo("VAULTS_PER_QUAD", cfg.VAULTS_PER_QUAD);
+  if (cfg.NUM_VAULTS != cfg.NUM_QUADS * cfg.VAULTS_PER_QUAD)
+    Refuse({"ERROR - NUM_VAULTS must equal NUM_QUADS x VAULTS_PER_QUAD"});
+  RequirePowerOfTwo("NUM_VAULTS", cfg.NUM_VAULTS);
+  if (cfg.VAULTS_PER_QUAD + cfg.NUM_QUADS - 1 > 32)
+    Refuse({"ERROR - A vault switch serves at most 32 sources (VAULTS_PER_QUAD + NUM_QUADS - 1)"});
+  RequirePowerOfTwo("NUM_BANKS", cfg.NUM_BANKS);
+  RequirePowerOfTwo("NUM_ROWS", cfg.NUM_ROWS);
+  RequirePowerOfTwo("NUM_COLS", cfg.NUM_COLS);
+  RequirePowerOfTwo("BYTE_OFFSET", cfg.BYTE_OFFSET);
+  if (cfg.BYTE_OFFSET > cfg.MAX_BLOCK_SIZE ||
+      uint64_t{cfg.NUM_COLS} * cfg.BYTE_OFFSET < cfg.MAX_BLOCK_SIZE)
+    Refuse({"ERROR - A row must hold whole blocks: BYTE_OFFSET <= MAX_BLOCK_SIZE <= NUM_COLS x "
+            "BYTE_OFFSET"});
+  const unsigned addressBits = log2(cfg.NUM_VAULTS) + log2(cfg.NUM_PARTITIONS) +
+                               log2(cfg.NUM_BANKS) + log2(cfg.NUM_ROWS) + log2(cfg.NUM_COLS) +
+                               log2(cfg.BYTE_OFFSET);
+  const unsigned deviceBits = cfg.NUM_PARTITIONS == 4 ? 32 : 31;
+  if (addressBits > deviceBits)
+    Refuse({"ERROR - The vault geometry addresses more than the " +
+            std::string(deviceBits == 32 ? "4GB" : "2GB") + " device holds"});
+  if (cfg.FLIT_SIZE != 16) Refuse({"ERROR - FLIT_SIZE must be 16 bytes"});
+  if (cfg.MAPPING_SCHEME != 0) Refuse({"ERROR - Only address mapping scheme 0 is supported"});
+  if (cfg.COLUMN_ACCESS_LENGTH < 1 || cfg.COLUMN_ACCESS_LENGTH > 32)
+    Refuse({"ERROR - COLUMN_ACCESS_LENGTH must be between 1 and 32 bytes"});
+  RequireAtLeast("FLITS_PER_CYCLE_LINK", cfg.FLITS_PER_CYCLE_LINK, 1);
+  RequireAtLeast("FLITS_PER_CYCLE_LSW", cfg.FLITS_PER_CYCLE_LSW, 1);
+  RequireAtLeast("FLITS_PER_CYCLE_LSW_REMOTE", cfg.FLITS_PER_CYCLE_LSW_REMOTE, 1);
+  RequireAtLeast("FLITS_PER_CYCLE_VSW", cfg.FLITS_PER_CYCLE_VSW, 1);
+  RequireAtLeast("FLITS_IN_PER_CYCLE_VC", cfg.FLITS_IN_PER_CYCLE_VC, 1);
+  RequireAtLeast("FLITS_OUT_PER_CYCLE_VC", cfg.FLITS_OUT_PER_CYCLE_VC, 2);
+  RequireAtLeast("WRITE_CREDITS_PER_CYCLE", cfg.WRITE_CREDITS_PER_CYCLE, 1);
+  RequireAtLeast("MAX_TOKEN_RETURN", cfg.MAX_TOKEN_RETURN, 1);
+  if (cfg.FLITS_PER_CYCLE_LSW > cfg.FLITS_PER_CYCLE_LINK)
+    Refuse({"ERROR - FLITS_PER_CYCLE_LSW must not exceed FLITS_PER_CYCLE_LINK"});
+  if (cfg.FLITS_PER_CYCLE_LSW_REMOTE > cfg.FLITS_PER_CYCLE_LSW)
+    Refuse({"ERROR - FLITS_PER_CYCLE_LSW_REMOTE must not exceed FLITS_PER_CYCLE_LSW"});
+  const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
+                              cfg.LINK_3_WIDTH};
+  for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
+    const unsigned perCycle = LinkFlitsPerCycle(cfg, LinkFlitRate(cfg, widths[l]));
+    if (perCycle > cfg.FLITS_PER_CYCLE_LINK)
+      Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(perCycle) +
+              ", the flits link " + std::to_string(l) + " delivers per core cycle"});
+  }
+  if (cfg.tCMD == sc_core::SC_ZERO_TIME) Refuse({"ERROR - tCMD must be greater than 0"});
+  if (cfg.CORE_CLK.value() % cfg.tCMD.value() != 0 || cfg.CORE_CLK < cfg.tCMD * 2.0)
+    Refuse({"ERROR - CORE_CLK must be a whole multiple of tCMD, at least 2"});
+  if (cfg.tRP < cfg.CORE_CLK * 3.0) Refuse({"ERROR - tRP must be at least 3 core clock cycles"});
+  if (cfg.REFRESH_ENABLED) {
+    const double window = cfg.Tj > 94 ? 16e-3 : 32e-3;
+    const double rows = double(cfg.NUM_BANKS) * cfg.NUM_ROWS * cfg.NUM_PARTITIONS;
+    if (sc_time(window / rows, sc_core::SC_SEC) < cfg.CORE_CLK)
+      Refuse({"ERROR - The refresh interval would be shorter than a core clock cycle"});
+  }
+  RequireAtLeast("TRANSACTION_Q_CAPACITY", cfg.TRANSACTION_Q_CAPACITY, 1);
+  RequireAtLeast("REQUEST_Q_CAPACITY", cfg.REQUEST_Q_CAPACITY, 1);
+  RequireAtLeast("LSW_INTERQUAD_BUFFER_SIZE", cfg.LSW_INTERQUAD_BUFFER_SIZE, 1);
+  RequireAtLeast("SMOOTHING_BUFFER_LM_SIZE", cfg.SMOOTHING_BUFFER_LM_SIZE, 1);
+  RequireAtLeast("SMOOTHING_BUFFER_Q_SIZE", cfg.SMOOTHING_BUFFER_Q_SIZE, 1);
+  RequireAtLeast("VSW_INTERQUAD_BUFFER_SIZE", cfg.VSW_INTERQUAD_BUFFER_SIZE, 1);
+  // A 128-byte packet must fit each credit-bounded stage whole, or the stage deadlocks.
+  RequireAtLeast("DATA_Q_CAPACITY", cfg.DATA_Q_CAPACITY, 9);
+  RequireAtLeast("LINK_MASTER_BUFFER_SIZE", cfg.LINK_MASTER_BUFFER_SIZE, 9);
+  RequireAtLeast("CREDITS_FOR_PROCESSING", cfg.CREDITS_FOR_PROCESSING, 9);
+  if (cfg.VSW_RESPONSE_BUFFER_SIZE < cfg.CREDITS_FOR_PROCESSING)
+    Refuse({"ERROR - VSW_RESPONSE_BUFFER_SIZE must be at least CREDITS_FOR_PROCESSING"});
+  if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 1 || cfg.REQUEST_STREAM == 2) &&
+      cfg.NUM_GENERATORS > cfg.NUM_QUADS)
+    Refuse({"ERROR - Request streams 1 and 2 need a quad for every generator"});
+  if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 3 || cfg.REQUEST_STREAM == 4) &&
+      cfg.NUM_QUADS != 4)
+    Refuse({"ERROR - Request streams 3 and 4 need 4 quads"});
+}
+} // namespace
+
+void IniReader::CustomerSafetyCheck(Config& cfg) {
+  if (cfg.NUM_GENERATORS < 1 || cfg.NUM_GENERATORS > 4)
+    Refuse({"ERROR - Please use between 1 and 4 traffic generators"});
+  if (cfg.NUM_REQUESTS == 0) Refuse({"ERROR - No point in simulating with 0 requests"});
+  if (cfg.REQUEST_STREAM > 4) Refuse({"ERROR - Please pick a valid request stream"});
+  if (cfg.PERCENTAGE_READ > 100)
+    Refuse({"ERROR - Read percentage should be between 0 and 100"});
+  const uint32_t rdSum = cfg.PERCENTAGE_RD_16B + cfg.PERCENTAGE_RD_32B + cfg.PERCENTAGE_RD_48B +
+                         cfg.PERCENTAGE_RD_64B + cfg.PERCENTAGE_RD_80B + cfg.PERCENTAGE_RD_96B +
+                         cfg.PERCENTAGE_RD_112B + cfg.PERCENTAGE_RD_128B;
+  const uint32_t wrSum = cfg.PERCENTAGE_WR_16B + cfg.PERCENTAGE_WR_32B + cfg.PERCENTAGE_WR_48B +
+                         cfg.PERCENTAGE_WR_64B + cfg.PERCENTAGE_WR_80B + cfg.PERCENTAGE_WR_96B +
+                         cfg.PERCENTAGE_WR_112B + cfg.PERCENTAGE_WR_128B;
+  if (rdSum != 100 || wrSum != 100)
+    Refuse({"ERROR - Read request size percentages don't equal 100%"});
+  if (cfg.LINK_SPEED != 15.0f && cfg.LINK_SPEED != 12.5f && cfg.LINK_SPEED != 10.0f) {
+    std::ostringstream speed;
+    speed << cfg.LINK_SPEED;
+    Refuse({"ERROR - Unknown link rate : " + speed.str(),
+            "        Please use a rate outlined in the spec"});
+  }
+  const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
+                              cfg.LINK_3_WIDTH};
+  for (unsigned l = 0; l < 4; ++l) {
+    if (widths[l] != 16 && widths[l] != 8)
+      Refuse({"ERROR - Unknown link " + std::to_string(l) + " width :" + std::to_string(widths[l]),
+              "        Please use a width outlined in the spec"});
+  }
+  if (cfg.REQUEST_BUFFER_SIZE < 9)
+    Refuse({"ERROR - Request buffer size must be large enough to hold largest packet size - 9 "
+            "flits"});
+  if (cfg.TAGS_PER_LINK < 1 || cfg.TAGS_PER_LINK > 512)
+    Refuse({"ERROR - Each link must have between 1 and 512 tags"});
+  if (cfg.TOKENS_PER_LINK < 9 || cfg.TOKENS_PER_LINK > 219)
+    Refuse({"ERROR - Each link must have between 9 and 219 tokens"});
+  if (cfg.HOST_MAPPING > 2)
+    Refuse({"ERROR - Unknown host mapping - please pick between from below : ",
+            "        0 - random link assignment", "        1 - assign to link for local access",
+            "        2 - use generator or trace reader index"});
+  if (cfg.NUM_PARTITIONS != 2 && cfg.NUM_PARTITIONS != 4)
+    Refuse({"ERROR - Number of partitions (stack height) must be 2 or 4"});
+  if (cfg.MAX_BLOCK_SIZE != 32 && cfg.MAX_BLOCK_SIZE != 64 && cfg.MAX_BLOCK_SIZE != 128)
+    Refuse({"ERROR - Max block size must be 32, 64, or 128"});
+  if (cfg.Tj > 105) Refuse({"ERROR - Tj must be less than or equal to 105 C"});
+  CheckModelLimits(cfg);
+}
+
+Config* GetConfig(std::string* configFileName) {
+  Config* cfg = new Config();
+  IniReader reader(true, false);
+  if (configFileName) reader.readFile(*configFileName, *cfg);
+  reader.finish(*cfg);
+  return cfg;
+}
+
+Config* GetConfig(std::string configFileName) { return GetConfig(&configFileName); }
+
+// ---------------------------------------------------------------------------
+// StatsKeeper
+
+StatsKeeper::StatsKeeper(const Config& cfg)
+    : readRequestSizeCounter(8, 0), writeRequestSizeCounter(8, 0),
+      perVaultReads(cfg.NUM_VAULTS, 0), perVaultWrites(cfg.NUM_VAULTS, 0),
+      perVaultCASs(cfg.NUM_VAULTS, 0), perVaultDataCount(cfg.NUM_VAULTS, 0),
+      perVaultRefresh(cfg.NUM_VAULTS, 0), perVaultAvgRespCredits(cfg.NUM_VAULTS, 0),
+      perVaultPerBankCounters(cfg.NUM_VAULTS,
+                              std::vector<u32>(cfg.NUM_PARTITIONS * cfg.NUM_BANKS, 0)),
+      perVaultOpenBanks(cfg.NUM_VAULTS, 0), perVaultTransQAvg(cfg.NUM_VAULTS, 0),
+      perVaultReqQAvg(cfg.NUM_VAULTS, 0), perVaultTSVUse(cfg.NUM_VAULTS),
+      perLinkReads(cfg.NUM_LINKS, 0), perLinkWrites(cfg.NUM_LINKS, 0),
+      perLinkReadResponses(cfg.NUM_LINKS, 0), perLinkWriteResponses(cfg.NUM_LINKS, 0),
+      perLinkDataMovement(cfg.NUM_LINKS, 0), perLinkDataMovementRead(cfg.NUM_LINKS, 0),
+      perLinkDataMovementWrite(cfg.NUM_LINKS, 0), perLinkHostTokens(cfg.NUM_LINKS, 0),
+      perLinkAcceptedFlits(cfg.NUM_LINKS, 0), perLinkSentFlits(cfg.NUM_LINKS, 0),
+      perQuadResponse(cfg.NUM_LINKS, std::vector<u64>(cfg.NUM_QUADS, 0)),
+      perQuadAvgLatency(cfg.NUM_LINKS, std::vector<u64>(cfg.NUM_QUADS, 0)),
+      perLinkAvgLatency(cfg.NUM_LINKS, 0), perLinkAvgLocalLatency(cfg.NUM_LINKS, 0),
+      perLinkAvgRemoteLatency(cfg.NUM_LINKS, 0), perLinkMaxLatency(cfg.NUM_LINKS, 0),
+      perLinkMinLatency(cfg.NUM_LINKS, 4294967295u), perLinkAvgReqLinkLat_Local(cfg.NUM_LINKS),
+      perLinkAvgLSWLat_Local(cfg.NUM_LINKS), perLinkAvgTransQLat_Local(cfg.NUM_LINKS),
+      perLinkAvgReqQLat_Local(cfg.NUM_LINKS), perLinkAvgVSWLat_Local(cfg.NUM_LINKS),
+      perLinkAvgRspLinkLat_Local(cfg.NUM_LINKS), perLinkAvgReqLinkLat_Remote(cfg.NUM_LINKS),
+      perLinkAvgLSWLat_L_Remote(cfg.NUM_LINKS), perLinkAvgLSWLat_R_Remote(cfg.NUM_LINKS),
+      perLinkAvgTransQLat_Remote(cfg.NUM_LINKS), perLinkAvgReqQLat_Remote(cfg.NUM_LINKS),
+      perLinkAvgVSWLat_L_Remote(cfg.NUM_LINKS), perLinkAvgVSWLat_R_Remote(cfg.NUM_LINKS),
+      perLinkAvgRspLinkLat_Remote(cfg.NUM_LINKS), QUORContPerLinkReadRespLocal(cfg.NUM_LINKS, 0),
+      QUORContPerLinkReadRespRemote(cfg.NUM_LINKS, 0),
+      QUORContPerLinkWriteResponses(cfg.NUM_LINKS, 0),
+      perVSWSourceBufferAvg(cfg.NUM_QUADS,
+                            std::vector<u64>(cfg.NUM_QUADS + cfg.VAULTS_PER_QUAD - 1, 0)),
+      perLSWSourceBufferAvg(cfg.NUM_QUADS, std::vector<u64>(cfg.NUM_QUADS, 0)),
+      perLSWFlitBandwidth(cfg.NUM_QUADS, 0), cfg(cfg) {}
+
+void StatsKeeper::DumpStats(sc_time endTime) {
+  WriteReport(std::cout, endTime, false);
+  if (!cfg.DUMP_STATS_FILE) return;
+  std::ofstream file(cfg.STATS_FILENAME, std::ios::out | std::ios::trunc);
+  if (!file.is_open()) {
+    std::cerr << "ERROR - Could not open the report file '" << cfg.STATS_FILENAME << "'"
+              << std::endl;
+    return;
+  }
+  WriteReport(file, endTime, true);
+}
+
+void StatsKeeper::WriteReport(std::ostream& os, const sc_time& endTime, bool toFile) const {
+  const float timeInNS = static_cast<float>(endTime.to_seconds() * 1e9);
+  const float nsScalingFactor = static_cast<float>(
+      static_cast<double>(sc_time(1, SC_NS).value()) /
+      static_cast<double>(sc_core::sc_get_time_resolution().value()));
+  const uint64_t cubeClocksElapsed = static_cast<uint64_t>(
+      static_cast<double>(endTime.value()) / static_cast<double>(cfg.CORE_CLK.value()));
+  const double ticksPerSecond = static_cast<double>(sc_time(1, sc_core::SC_SEC).value());
+  auto bandwidth = [&](uint64_t bytes) {
+    return static_cast<double>(bytes) * (ticksPerSecond / static_cast<double>(endTime.value())) /
+           1e9;
+  };
+  os.fill(' ');
+
+  os << "======= Dumping stats at " << timeInNS << "ns / " << cubeClocksElapsed
+     << " cube cycles =======" << std::endl;
+  os << "==== Generator Requests ====" << std::endl;
+  os << "         (READS)    (WRITES)" << std::endl;
+  uint32_t totalRequests = 0;
+  for (unsigned k = 0; k < 8; ++k) {
+    os << std::setw(3) << (k + 1) * 16 << "B ] " << std::setw(10) << readRequestSizeCounter[k]
+       << "\t" << std::setw(10) << writeRequestSizeCounter[k] << std::endl;
+    totalRequests += static_cast<uint32_t>(readRequestSizeCounter[k] + writeRequestSizeCounter[k]);
+  }
+  os << "-----" << std::endl;
+  os << "Total : " << totalRequests << std::endl << std::endl;
+
+  uint32_t totalReadResponses = 0;
+  uint32_t totalWriteResponses = 0;
+  for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
+    totalReadResponses += static_cast<uint32_t>(QUORContPerLinkReadRespLocal[l] +
+                                                QUORContPerLinkReadRespRemote[l]);
+    totalWriteResponses += static_cast<uint32_t>(QUORContPerLinkWriteResponses[l]);
+  }
+  const uint64_t reads = QUORControllerIssuedReads;
+  const uint64_t writes = QUORControllerIssuedWrites;
+  os << "== QUOR Controller" << std::endl;
+  os << "   ==================================" << std::endl;
+  os << "     DATA BANDWIDTH  : " << bandwidth(QUORControllerMovedData) << " GB/s" << std::endl;
+  os << "     Bytes Moved     : " << QUORControllerMovedData << std::endl;
+  os << "   ==================================" << std::endl;
+  os << "   Reads : " << reads << " (" << totalReadResponses << " Responses)" << std::endl;
+  os << "   Writes: " << writes << " (" << totalWriteResponses << " Responses)" << std::endl;
+  if (QUORControllerIssuedAtomics != 0)
+    os << "   Atomics: " << QUORControllerIssuedAtomics << std::endl;
+  os << "   Total : " << reads + writes << " (" << totalReadResponses + totalWriteResponses
+     << " Responses)" << std::endl;
+  os << "   R/W%  : "
+     << static_cast<float>(reads) / static_cast<float>(reads + writes) * 100.0f << " %"
+     << std::endl
+     << std::endl;
+
+  if (!toFile) {
+    os << "==== Per-Packet Bandwidth ====" << std::endl;
+    os << "Size:";
+    for (unsigned k = 0; k < 8; ++k) os << (k + 1) * 16 << "B,";
+    os << std::endl;
+    os.precision(4);
+    os << "Reads:";
+    for (unsigned k = 0; k < 8; ++k) os << bandwidth((k + 1) * 16 * readRequestSizeCounter[k]) << ",";
+    os << std::endl;
+    os << "Writes:";
+    for (unsigned k = 0; k < 8; ++k)
+      os << bandwidth((k + 1) * 16 * writeRequestSizeCounter[k]) << ",";
+    os << std::endl;
+  }
+
+  const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
+                              cfg.LINK_3_WIDTH};
+  for (unsigned i = 0; i < cfg.NUM_LINKS; ++i) {
+    const unsigned width = widths[i < 4 ? i : 3];
+    const float linkPeakDataRate = static_cast<float>(width) * cfg.LINK_SPEED * 0.125f;
+    const unsigned uiPerFlit = cfg.FLIT_SIZE * 8 / width;
+    const float uiPeriod = 1.0f / cfg.LINK_SPEED;
+    const sc_time flitRate(static_cast<float>(uiPerFlit) * uiPeriod, SC_NS);
+    const uint32_t flitSlotsOnLink =
+        static_cast<uint32_t>(sc_core::sc_time_stamp().value() / flitRate.value());
+    if (toFile) {
+      os << "== Link " << i << " Statistics" << std::endl;
+    } else {
+      os << "== Link " << i << " [" << width << " lanes @ " << cfg.LINK_SPEED
+         << "Gbps = " << linkPeakDataRate << " GB/s]" << std::endl;
+    }
+    os << "   Reads : " << perLinkReads[i] << " (Rsp : " << perLinkReadResponses[i] << ")"
+       << std::endl;
+    os << "   Writes: " << perLinkWrites[i] << " (Rsp : " << perLinkWriteResponses[i] << ")"
+       << std::endl;
+    float u = static_cast<float>(perLinkAcceptedFlits[i]) / static_cast<float>(flitSlotsOnLink);
+    os << "   Request Utilization  : " << u * 100 << "% (" << u * linkPeakDataRate << " GB/s)"
+       << std::endl;
+    u = static_cast<float>(perLinkSentFlits[i]) / static_cast<float>(flitSlotsOnLink);
+    os << "   Response Utilization : " << u * 100 << "% (" << u * linkPeakDataRate << " GB/s)"
+       << std::endl;
+    os << "   Effective Bandwidth  : " << bandwidth(perLinkDataMovement[i]) << " GB/s ["
+       << perLinkDataMovement[i] << " bytes]" << std::endl;
+    os << "        Read Bandwidth  : " << bandwidth(perLinkDataMovementRead[i]) << " GB/s ["
+       << perLinkDataMovementRead[i] << " bytes]" << std::endl;
+    os << "       Write Bandwidth  : " << bandwidth(perLinkDataMovementWrite[i]) << " GB/s ["
+       << perLinkDataMovementWrite[i] << " bytes]" << std::endl;
+    const uint64_t n = QUORContPerLinkReadRespLocal[i] + QUORContPerLinkReadRespRemote[i];
+    if (n != 0) {
+      os << "   Link Avg. Latency : "
+         << static_cast<float>(perLinkAvgLatency[i]) / static_cast<float>(n) / nsScalingFactor
+         << " ns" << std::endl;
+      os << "   Max Latency       : " << static_cast<float>(perLinkMaxLatency[i]) / nsScalingFactor
+         << " ns" << std::endl;
+      os << "   Min Latency       : " << static_cast<float>(perLinkMinLatency[i]) / nsScalingFactor
+         << " ns" << std::endl;
+    } else {
+      os << "   Link Avg. Latency : -" << std::endl;
+      os << "   Max Latency       : -" << std::endl;
+      os << "   Min Latency       : -" << std::endl;
+    }
+  }
+
+  float totalVaultBW = 0;
+  uint64_t totalMovedBytes = 0;
+  for (unsigned v = 0; v < cfg.NUM_QUADS * cfg.VAULTS_PER_QUAD; ++v) {
+    const float tsvBandwidth = static_cast<float>(perVaultCASs[v] * 32) / timeInNS;
+    totalVaultBW += tsvBandwidth;
+    totalMovedBytes += perVaultDataCount[v];
+    os << "== Vault " << v << " at " << timeInNS << "ns" << std::endl;
+    os << "\tBank Counts : [";
+    for (const auto entry : perVaultPerBankCounters[v]) os << entry << " ";
+    os << "]" << std::endl;
+    os << "\tReads       : " << perVaultReads[v] << std::endl;
+    os << "\tWrites      : " << perVaultWrites[v] << std::endl;
+    os << "\tTotal       : " << perVaultReads[v] + perVaultWrites[v] << std::endl;
+    if (toFile) {
+      os << "\tCASs        : " << perVaultCASs[v] << " (" << perVaultCASs[v] * 32 << " bytes)"
+         << std::endl;
+      os << "\tTSV BW      : " << tsvBandwidth << " GB/s" << std::endl;
+    } else {
+      os << "\tVault BW    : " << tsvBandwidth << " GB/s" << std::endl;
+    }
+  }
+  os << "===================" << std::endl;
+  os << "  Total Vault BW    : " << totalVaultBW << std::endl;
+  os << "  Total Bytes Moved : " << totalMovedBytes << std::endl;
+}
+
+} // namespace Orvane::Internal::QUOR2

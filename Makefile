@@ -1,0 +1,34 @@
+# Set-up, build and test entry points. Every target installs what it needs first.
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+JOBS ?= $(shell nproc)
+CONFIG ?= configs/default.ini
+
+export ASAN_OPTIONS = detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1
+export UBSAN_OPTIONS = halt_on_error=1:print_stacktrace=1
+
+.PHONY: deps build run test test-sanitize bench clean
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/quorsim $(CONFIG)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Sanitize
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	bench/run
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)
