@@ -1,13 +1,31 @@
 #include "quor2_top_tester.h"
 
+#include "kvl_monitor.h"
+#include "quor2_cube.h"
+#include "quor2_generator.h"
 #include "quor2_messages.h"
+#include "quor2_quor_controller.h"
+#include "quor2_trace_reader.h"
 #include "quor2_utils.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 using namespace Orvane::Internal::QUOR2;
 
 void usage() { std::cout << "== Usage : blah.o -f=<Config File>" << std::endl; }
+
+namespace {
+const std::string& TraceFileName(const Config& cfg, unsigned i) {
+  switch (i) {
+  case 0: return cfg.TRACE_FILENAME_0;
+  case 1: return cfg.TRACE_FILENAME_1;
+  case 2: return cfg.TRACE_FILENAME_2;
+  default: return cfg.TRACE_FILENAME_3;
+  }
+}
+} // namespace
 
 int sc_main(int argc, char** argv) {
   Config cfg;
@@ -20,8 +38,52 @@ int sc_main(int argc, char** argv) {
   reader.readFile(configFileName, cfg);
   reader.finish(cfg);
 
+  sc_core::sc_clock clk("TestClock", cfg.CORE_CLK, 0.5, sc_core::SC_ZERO_TIME, true);
   StatsKeeper stats(cfg);
+  quor2_quor_controller controller("hostController", cfg, stats);
+  quor2_cube cube("cube", cfg, stats);
+  kvl_monitor monitor("monitor", cfg);
+  sc_core::sc_vector<sc_core::sc_signal<bool>> generatorDone("generatorDone", cfg.NUM_GENERATORS);
+
+  char name[32];
+  for (unsigned i = 0; i < cfg.NUM_GENERATORS; ++i) {
+    if (cfg.USE_TRACE) {
+      if (i > 3) {
+        std::cout << "ERROR - When using traces, please have 4 or fewer generators" << std::endl;
+        ExitRun(1);
+      }
+      std::snprintf(name, sizeof(name), "tracereader%d", i);
+      auto* reader = new quor2_trace_reader(name, i, std::string(TraceFileName(cfg, i)), cfg);
+      reader->SetClock(&clk);
+      reader->GetRequestSocket()->bind(*controller.requestSockets[i]);
+      reader->SetDone(&generatorDone[i]);
+    } else {
+      std::snprintf(name, sizeof(name), "generator%d", i);
+      const unsigned seed = static_cast<unsigned>(std::rand());
+      auto* generator = new quor2_generator(name, i, cfg, seed);
+      generator->SetClock(&clk);
+      generator->GetRequestSocket()->bind(*controller.requestSockets[i]);
+      generator->SetDone(&generatorDone[i]);
+    }
+    monitor.done[i](generatorDone[i]);
+  }
+
+  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> requestLinks("requestLinks", cfg.NUM_LINKS);
+  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> responseLinks("responseLinks", cfg.NUM_LINKS);
+  for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
+    controller.requestLinks[l](requestLinks[l]);
+    controller.responseLinks[l](responseLinks[l]);
+    cube.requestLinks[l](requestLinks[l]);
+    cube.responseLinks[l](responseLinks[l]);
+  }
+
   cfg.print(std::cout, false);
+  sc_core::sc_start(cfg.SIM_TIME);
   stats.DumpStats(sc_core::sc_time_stamp());
+  if (cfg.DUMP_STATE) {
+    cube.DumpState();
+    controller.DumpState();
+  }
+  std::cout.flush();
   return 0;
 }

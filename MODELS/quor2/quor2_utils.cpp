@@ -108,6 +108,28 @@ sc_time Config::delayUntilNextClock(const sc_time& t) const {
 }
 
 // ---------------------------------------------------------------------------
+// Link timing
+
+sc_time LinkFlitRate(const Config& cfg, unsigned width) {
+  const unsigned uiPerFlit = (cfg.FLIT_SIZE * 8) / width;
+  const float ns = static_cast<float>(uiPerFlit) * (1.0f / cfg.LINK_SPEED);
+  return sc_time(ns, SC_NS);
+}
+
+unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate) {
+  const double r =
+      static_cast<double>(cfg.CORE_CLK.value()) / static_cast<double>(flitRate.value());
+  const double up = std::ceil(r);
+  return static_cast<unsigned>(up - r > 0.95 ? std::floor(r) : up);
+}
+
+unsigned ConfiguredLinkWidth(const Config& cfg, unsigned link) {
+  const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
+                              cfg.LINK_3_WIDTH};
+  return widths[link < 4 ? link : 3];
+}
+
+// ---------------------------------------------------------------------------
 // String and arithmetic helpers
 
 unsigned log2(uint64_t value) {
@@ -293,20 +315,6 @@ void RequirePowerOfTwo(const char* key, unsigned value) {
   if (!IsPowerOfTwo(value)) Refuse({std::string("ERROR - ") + key + " must be a power of two"});
 }
 
-// The flit period of a link and the flits it can deliver per core cycle,
-// computed as the link computes them.
-sc_time LinkFlitRate(const Config& cfg, unsigned width) {
-  const unsigned uiPerFlit = (cfg.FLIT_SIZE * 8) / width;
-  const float ns = static_cast<float>(uiPerFlit) * (1.0f / cfg.LINK_SPEED);
-  return sc_time(ns, SC_NS);
-}
-
-unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate) {
-  const double r = static_cast<double>(cfg.CORE_CLK.value()) / static_cast<double>(flitRate.value());
-  const double up = std::ceil(r);
-  return static_cast<unsigned>(up - r > 0.95 ? std::floor(r) : up);
-}
-
 // Rules beyond the published seventeen: every value that would later crash the
 // model, hang it or index outside its tables is refused here.
 void CheckModelLimits(const Config& cfg) {
@@ -351,10 +359,8 @@ void CheckModelLimits(const Config& cfg) {
     Refuse({"ERROR - FLITS_PER_CYCLE_LSW must not exceed FLITS_PER_CYCLE_LINK"});
   if (cfg.FLITS_PER_CYCLE_LSW_REMOTE > cfg.FLITS_PER_CYCLE_LSW)
     Refuse({"ERROR - FLITS_PER_CYCLE_LSW_REMOTE must not exceed FLITS_PER_CYCLE_LSW"});
-  const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
-                              cfg.LINK_3_WIDTH};
   for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
-    const unsigned perCycle = LinkFlitsPerCycle(cfg, LinkFlitRate(cfg, widths[l]));
+    const unsigned perCycle = LinkFlitsPerCycle(cfg, LinkFlitRate(cfg, ConfiguredLinkWidth(cfg, l)));
     if (perCycle > cfg.FLITS_PER_CYCLE_LINK)
       Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(perCycle) +
               ", the flits link " + std::to_string(l) + " delivers per core cycle"});
@@ -562,10 +568,8 @@ void StatsKeeper::WriteReport(std::ostream& os, const sc_time& endTime, bool toF
     os << std::endl;
   }
 
-  const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
-                              cfg.LINK_3_WIDTH};
   for (unsigned i = 0; i < cfg.NUM_LINKS; ++i) {
-    const unsigned width = widths[i < 4 ? i : 3];
+    const unsigned width = ConfiguredLinkWidth(cfg, i);
     const float linkPeakDataRate = static_cast<float>(width) * cfg.LINK_SPEED * 0.125f;
     const unsigned uiPerFlit = cfg.FLIT_SIZE * 8 / width;
     const float uiPeriod = 1.0f / cfg.LINK_SPEED;

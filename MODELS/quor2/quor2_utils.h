@@ -45,6 +45,15 @@ public:
   sc_time delayUntilNextClock(const sc_time& t) const;
 };
 
+// Serial link timing, as both ends of a link compute it: the time of one flit
+// on a link of the given width (rounded to the kernel's resolution), and how many
+// flits such a link can deliver in one core cycle (a ratio just above a whole
+// number is rounded down).
+sc_time LinkFlitRate(const Config& cfg, unsigned width);
+unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate);
+// LINK_0_WIDTH .. LINK_3_WIDTH by link number (0 to 3).
+unsigned ConfiguredLinkWidth(const Config& cfg, unsigned link);
+
 // Ceiling base-2 logarithm: 0 for 0 and 1, else the smallest k with 2^k >= v.
 unsigned log2(uint64_t value);
 

@@ -1,0 +1,60 @@
+// quorbench: the standalone tester. It builds the memory system only through
+// the wrapper and factory functions a host program would use.
+#include "kvl_monitor.h"
+#include "quor2_generator.h"
+#include "quor2_messages.h"
+#include "quor2_quor_wrapper.h"
+#include "quor2_trace_reader.h"
+#include "quor2_utils.h"
+
+#include <systemc>
+
+#include <cstdio>
+#include <iostream>
+
+using namespace Orvane::Internal::QUOR2;
+
+namespace {
+void TesterUsage() {
+  std::cout << "== Usage : Tester.o <Config File>" << std::endl;
+  ExitRun(0);
+}
+} // namespace
+
+int sc_main(int argc, char** argv) {
+  if (argc < 2) TesterUsage();
+  // The same loading and validation as the library entry: no setting can reach
+  // outside the model's tables.
+  Config* cfg = GetConfig(std::string(argv[1]));
+  quor2_quor_wrapper* wrapper = GetQUORWrapper(*cfg);
+  sc_core::sc_clock clk("TestClock", sc_core::sc_time(1.6, sc_core::SC_NS), 0.5,
+                        sc_core::SC_ZERO_TIME, true);
+  std::vector<ControllerSocket*> sockets = wrapper->GetControllerSockets();
+  const unsigned count = GetNumGenerators(*cfg);
+  kvl_monitor monitor("monitor", *cfg);
+  sc_core::sc_vector<sc_core::sc_signal<bool>> done("done", count);
+
+  char name[32];
+  for (unsigned i = 0; i < count; ++i) {
+    if (TraceEnabled(*cfg)) {
+      std::snprintf(name, sizeof(name), "tracereader%d", i);
+      quor2_trace_reader* reader = GetTraceReader(name, i, *cfg);
+      reader->SetClock(&clk);
+      reader->SetDone(&done[i]);
+      reader->GetRequestSocket()->bind(*sockets[i]);
+    } else {
+      std::snprintf(name, sizeof(name), "generator%d", i);
+      quor2_generator* generator = GetGenerator(name, i, *cfg);
+      generator->SetClock(&clk);
+      generator->GetRequestSocket()->bind(*sockets[i]);
+      generator->SetDone(&done[i]);
+    }
+    monitor.done[i](done[i]);
+  }
+
+  std::cout << "Starting simulation!!!!" << std::endl;
+  sc_core::sc_start(sc_core::sc_time(100000, sc_core::SC_NS));
+  wrapper->DumpStats();
+  std::cout.flush();
+  return 0;
+}

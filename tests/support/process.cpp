@@ -1,0 +1,84 @@
+#include "support/process.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quortest {
+
+std::vector<std::string> ProgramRun::OutLines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quorsim-XXXXXX").string();
+  char* made = mkdtemp(pattern.data());
+  dir_ = made ? std::filesystem::path(made) : std::filesystem::temp_directory_path();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+std::filesystem::path TempDir::Write(const std::string& name, const std::string& text) const {
+  const auto p = dir_ / name;
+  std::ofstream(p) << text;
+  return p;
+}
+
+namespace {
+std::string Slurp(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::ostringstream os;
+  os << in.rdbuf();
+  return os.str();
+}
+} // namespace
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::filesystem::path& workDir) {
+  const auto outPath = workDir / ".stdout";
+  const auto errPath = workDir / ".stderr";
+  ProgramRun run;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(workDir.c_str()) != 0) _exit(127);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0) _exit(127);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  run.out = Slurp(outPath);
+  run.err = Slurp(errPath);
+  std::error_code ec;
+  std::filesystem::remove(outPath, ec);
+  std::filesystem::remove(errPath, ec);
+  return run;
+}
+
+std::string QuorsimProgram() { return std::string(QUORSIM_BINARY_DIR) + "/quorsim"; }
+std::string QuorbenchProgram() { return std::string(QUORSIM_BINARY_DIR) + "/quorbench"; }
+std::string SourceDir() { return QUORSIM_SOURCE_DIR; }
+
+} // namespace quortest

@@ -1,0 +1,45 @@
+// Runs a built program of the project in a directory of its own and captures
+// what it prints, for the system tests.
+#ifndef QUORSIM_TEST_PROCESS_H
+#define QUORSIM_TEST_PROCESS_H
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quortest {
+
+struct ProgramRun {
+  int exitCode = -1;   // exit status, or -1 when killed by a signal
+  int signal = 0;      // the signal that ended it, 0 when it exited
+  std::string out;     // standard output
+  std::string err;     // standard error
+  std::vector<std::string> OutLines() const;
+};
+
+// A fresh empty directory under the system's temporary directory, removed when
+// the object goes away.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return dir_; }
+  std::filesystem::path Write(const std::string& name, const std::string& text) const;
+
+private:
+  std::filesystem::path dir_;
+};
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::filesystem::path& workDir);
+
+// Paths of the built programs and the source tree.
+std::string QuorsimProgram();
+std::string QuorbenchProgram();
+std::string SourceDir();
+
+} // namespace quortest
+
+#endif

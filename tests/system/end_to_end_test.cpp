@@ -1,0 +1,163 @@
+// Whole runs of the quorsim program on small configurations: every request is
+// answered, the monitor ends the run, nothing reports an error, the end state is
+// at rest, and runs are reproducible.
+#include "support/process.h"
+#include "support/report.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace quortest;
+
+namespace {
+
+struct Mix {
+  const char* name;
+  const char* settings;
+};
+
+// Every traffic mix a user can choose, each small enough to finish in well
+// under a second of wall time.
+const Mix kMixes[] = {
+    {"Reads64", "PERCENTAGE_READ = 100\n"},
+    {"Writes64", "PERCENTAGE_READ = 0\n"},
+    {"Mixed", "PERCENTAGE_READ = 50\n"},
+    {"PostedWrites", "PERCENTAGE_READ = 30\nPOSTED_WRITES = true\n"},
+    {"Atomics", "USE_ATOMICS = 1\nATOMICS_PERCENTAGE = 30\n"},
+    {"AllSizes",
+     "PERCENTAGE_RD_16B = 12\nPERCENTAGE_RD_32B = 12\nPERCENTAGE_RD_48B = 12\nPERCENTAGE_RD_64B = 12\n"
+     "PERCENTAGE_RD_80B = 13\nPERCENTAGE_RD_96B = 13\nPERCENTAGE_RD_112B = 13\nPERCENTAGE_RD_128B = 13\n"
+     "PERCENTAGE_WR_16B = 12\nPERCENTAGE_WR_32B = 12\nPERCENTAGE_WR_48B = 12\nPERCENTAGE_WR_64B = 12\n"
+     "PERCENTAGE_WR_80B = 13\nPERCENTAGE_WR_96B = 13\nPERCENTAGE_WR_112B = 13\nPERCENTAGE_WR_128B = 13\n"},
+    {"Stream1LocalRandom", "REQUEST_STREAM = 1\n"},
+    {"Stream2LocalRoundRobin", "REQUEST_STREAM = 2\n"},
+    {"Stream3TwoLinks", "REQUEST_STREAM = 3\nNUM_GENERATORS = 2\n"},
+    {"Stream4TwoLinks", "REQUEST_STREAM = 4\nNUM_GENERATORS = 2\n"},
+    {"HostMappingRandom", "HOST_MAPPING = 0\n"},
+    {"HostMappingLocal", "HOST_MAPPING = 1\n"},
+    {"OpenLoop", "RESPONSE_OPEN_LOOP = true\n"},
+    {"NarrowLinks",
+     "LINK_0_WIDTH = 8\nLINK_1_WIDTH = 8\nLINK_2_WIDTH = 8\nLINK_3_WIDTH = 8\n"},
+    {"Speed12_5", "LINK_SPEED = 12.5\n"},
+    {"Speed10", "LINK_SPEED = 10\n"},
+    {"FourPartitions", "NUM_PARTITIONS = 4\n"},
+    {"OneGenerator", "NUM_GENERATORS = 1\nNUM_REQUESTS = 400\n"},
+    {"Spacing", "REQUEST_SPACING = 3\n"},
+    {"PackedInterquad", "PACK_INTERQUAD = 1\n"},
+    {"NoRefresh", "REFRESH_ENABLED = false\n"},
+};
+
+std::string ConfigText(const Mix& mix) {
+  // Small runs: the monitor, not SIM_TIME, ends them.
+  return std::string("NUM_REQUESTS = 150\nDUMP_STATE = true\n") + mix.settings;
+}
+
+class EndToEnd : public ::testing::TestWithParam<Mix> {};
+
+TEST_P(EndToEnd, EveryRequestAnsweredAndStateAtRest) {
+  const Mix& mix = GetParam();
+  TempDir dir;
+  const auto config = dir.Write("run.ini", ConfigText(mix));
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  ASSERT_EQ(run.exitCode, 0) << run.err << run.out.substr(0, 4000);
+  const Report report = ParseReport(run.out);
+
+  for (const auto& line : run.OutLines()) EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
+  EXPECT_EQ(report.doneSources, report.expectedSources) << "every source raises done";
+  EXPECT_LT(report.endTimeNs, 100000.0) << "the monitor stops the run";
+
+  EXPECT_GT(report.issuedReads + report.issuedWrites + report.issuedAtomics, 0u);
+  EXPECT_EQ(report.readResponses, report.issuedReads);
+  if (report.postedWrites) {
+    EXPECT_EQ(report.writeResponses, 0u);
+  } else {
+    EXPECT_GE(report.writeResponses, report.issuedWrites);
+    EXPECT_LE(report.writeResponses, report.issuedWrites + report.issuedAtomics);
+  }
+
+  for (const auto& link : report.links) {
+    EXPECT_LE(link.requestUtilization, 100.0) << "link " << link.id;
+    EXPECT_LE(link.responseUtilization, 100.0) << "link " << link.id;
+    EXPECT_LE(link.effectiveBandwidth, 2 * link.peak) << "link " << link.id;
+  }
+
+  // End state: tags home, host buffers empty, no flit left in any cube buffer,
+  // every credit and token home. Posted writes are done when issued, not when
+  // delivered, so a run of them may stop with the last ones still in flight.
+  if (report.postedWrites) return;
+  EXPECT_TRUE(report.allTagsFree) << run.out.substr(run.out.find("== QUOR Controller\n\t\tFree"));
+  EXPECT_TRUE(report.hostRequestBuffersEmpty);
+  EXPECT_EQ(report.flitsLeftInCube, 0u);
+  EXPECT_TRUE(report.cubeCreditsAtRest) << report.creditMismatch;
+}
+
+INSTANTIATE_TEST_SUITE_P(TrafficMixes, EndToEnd, ::testing::ValuesIn(kMixes),
+                         [](const ::testing::TestParamInfo<Mix>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(EndToEndRuns, SameConfigurationGivesByteIdenticalOutput) {
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "NUM_REQUESTS = 300\nUSE_ATOMICS = 1\nHOST_MAPPING = 0\n");
+  const ProgramRun first = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  const ProgramRun second = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  ASSERT_EQ(first.exitCode, 0);
+  EXPECT_EQ(first.out, second.out);
+}
+
+TEST(EndToEndRuns, TraceReplayReachesEveryNamedVaultAndBank) {
+  TempDir dir;
+  const std::string trace = SourceDir() + "/traces/test.txt";
+  const auto config = dir.Write("run.ini", "USE_TRACE = true\nNUM_GENERATORS = 1\nTRACE_FILENAME_0 = " +
+                                               trace + "\nDRAM_TRACING = true\n");
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
+  const Report report = ParseReport(run.out);
+  EXPECT_EQ(report.doneSources, 1u);
+  for (const auto& line : run.OutLines()) EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
+
+  const auto expected = TraceAccesses(trace);
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(report.readResponses, expected.reads);
+  EXPECT_EQ(report.writeResponses, expected.writes);
+  // Each trace line's vault counts it once, in the bank it names.
+  for (const auto& [vault, count] : expected.perVault) {
+    ASSERT_LT(vault, report.vaults.size());
+    EXPECT_EQ(report.vaults[vault].reads + report.vaults[vault].writes, count) << "vault " << vault;
+  }
+  const auto actsPerVaultBank = DramTraceActivates(dir.path() / "dram_trace.tsv");
+  for (const auto& [key, count] : expected.perVaultBank)
+    EXPECT_GE(actsPerVaultBank.count(key) ? actsPerVaultBank.at(key) : 0u, count)
+        << "vault " << key.first << " bank " << key.second;
+}
+
+TEST(EndToEndRuns, QuorbenchAndQuorsimReportTheSame) {
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "NUM_REQUESTS = 200\nPERCENTAGE_READ = 70\n");
+  const ProgramRun sim = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  const ProgramRun bench = RunProgram(QuorbenchProgram(), {config.string()}, dir.path());
+  ASSERT_EQ(sim.exitCode, 0);
+  ASSERT_EQ(bench.exitCode, 0) << bench.err << bench.out;
+  EXPECT_NE(bench.out.find("Starting simulation!!!!\n"), std::string::npos);
+  EXPECT_EQ(ReportSection(sim.out), ReportSection(bench.out));
+}
+
+TEST(EndToEndRuns, QuorbenchRefusesWhatTheLibraryRefuses) {
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "NUM_GENERATORS = 5\n");
+  const ProgramRun bench = RunProgram(QuorbenchProgram(), {config.string()}, dir.path());
+  EXPECT_EQ(bench.exitCode, 1);
+  EXPECT_EQ(bench.out, "ERROR - Please use between 1 and 4 traffic generators\n");
+}
+
+TEST(EndToEndRuns, QuorbenchUsage) {
+  TempDir dir;
+  const ProgramRun bench = RunProgram(QuorbenchProgram(), {}, dir.path());
+  EXPECT_EQ(bench.exitCode, 0);
+  EXPECT_EQ(bench.out, "== Usage : Tester.o <Config File>\n");
+}
+
+} // namespace
