@@ -3,29 +3,49 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <algorithm>
 #include <vector>
 
 using namespace Orvane::Internal::QUOR2;
 
 namespace {
-// A pool never frees its payloads: like a source's pool, each one made here
-// lives until the process ends.
-kvl_memory_manager& NewPool() {
-  static std::vector<std::unique_ptr<kvl_memory_manager>> pools;
-  pools.push_back(std::make_unique<kvl_memory_manager>());
-  return *pools.back();
-}
 
-tlm::tlm_generic_payload* Take(kvl_memory_manager& pool) {
-  tlm::tlm_generic_payload* p = pool.allocate();
-  p->acquire();
-  return p;
-}
+// A pool never frees its payloads. Like a source's pool, each one made here
+// lives until the process ends, and every payload a test takes out goes back
+// into it when the test ends.
+class PayloadPool : public ::testing::Test {
+protected:
+  kvl_memory_manager& pool = NewPool();
+  std::vector<tlm::tlm_generic_payload*> out;
+
+  static kvl_memory_manager& NewPool() {
+    static auto* pools = new std::vector<kvl_memory_manager*>;
+    pools->push_back(new kvl_memory_manager);
+    return *pools->back();
+  }
+
+  // Takes the next payload from the pool, as a source does.
+  tlm::tlm_generic_payload* Take() {
+    tlm::tlm_generic_payload* p = pool.allocate();
+    p->acquire();
+    out.push_back(p);
+    return p;
+  }
+
+  // Its last holder lets it go: back to the pool.
+  void Give(tlm::tlm_generic_payload* p) {
+    out.erase(std::find(out.begin(), out.end(), p));
+    p->release();
+  }
+
+  void TearDown() override {
+    while (!out.empty()) Give(out.back());
+  }
+};
+
 } // namespace
 
-TEST(PayloadPool, NewPayloadIsInTheLibraryInitialStateAndOwnedByThePool) {
-  kvl_memory_manager& pool = NewPool();
+TEST_F(PayloadPool, NewPayloadIsInTheLibraryInitialStateAndOwnedByThePool) {
   tlm::tlm_generic_payload* p = pool.allocate();
   EXPECT_TRUE(p->has_mm());
   EXPECT_EQ(p->get_ref_count(), 0);
@@ -33,39 +53,38 @@ TEST(PayloadPool, NewPayloadIsInTheLibraryInitialStateAndOwnedByThePool) {
   EXPECT_EQ(p->get_response_status(), tlm::TLM_INCOMPLETE_RESPONSE);
   p->acquire();
   p->release();
+  ASSERT_NE(pool.free_list, nullptr);
   EXPECT_EQ(pool.free_list->trans, p);
 }
 
-TEST(PayloadPool, ReleasedPayloadsComeBackLastInFirstOutThenNewOnes) {
-  kvl_memory_manager& pool = NewPool();
-  tlm::tlm_generic_payload* a = Take(pool);
-  tlm::tlm_generic_payload* b = Take(pool);
-  tlm::tlm_generic_payload* c = Take(pool);
-  a->release();
-  b->release();
-  c->release();
-  EXPECT_EQ(pool.allocate(), c);
-  EXPECT_EQ(pool.allocate(), b);
-  EXPECT_EQ(pool.allocate(), a);
-  tlm::tlm_generic_payload* d = pool.allocate();
+TEST_F(PayloadPool, ReleasedPayloadsComeBackLastInFirstOutThenNewOnes) {
+  tlm::tlm_generic_payload* a = Take();
+  tlm::tlm_generic_payload* b = Take();
+  tlm::tlm_generic_payload* c = Take();
+  Give(a);
+  Give(b);
+  Give(c);
+  EXPECT_EQ(Take(), c);
+  EXPECT_EQ(Take(), b);
+  EXPECT_EQ(Take(), a);
+  tlm::tlm_generic_payload* d = Take();
   EXPECT_NE(d, a);
   EXPECT_NE(d, b);
   EXPECT_NE(d, c);
 }
 
-TEST(PayloadPool, RecordsAreReusedAcrossRoundsWithoutGrowingTheChain) {
-  kvl_memory_manager& pool = NewPool();
-  tlm::tlm_generic_payload* a = Take(pool);
-  tlm::tlm_generic_payload* b = Take(pool);
-  a->release();
-  b->release();
+TEST_F(PayloadPool, RecordsAreReusedAcrossRoundsWithoutGrowingTheChain) {
+  tlm::tlm_generic_payload* a = Take();
+  tlm::tlm_generic_payload* b = Take();
+  Give(a);
+  Give(b);
   kvl_memory_manager::access* head = pool.free_list;
   kvl_memory_manager::access* older = head->next;
-  // Both taken again, then released in the opposite order: same records.
-  Take(pool);
-  Take(pool);
-  b->release();
-  a->release();
+  // Both taken again, then released in the opposite order: the same records.
+  Take();
+  Take();
+  Give(b);
+  Give(a);
   EXPECT_EQ(pool.free_list, head);
   EXPECT_EQ(pool.free_list->trans, a);
   EXPECT_EQ(pool.free_list->next, older);
@@ -74,24 +93,22 @@ TEST(PayloadPool, RecordsAreReusedAcrossRoundsWithoutGrowingTheChain) {
   EXPECT_EQ(pool.empties, nullptr);
 }
 
-TEST(PayloadPool, InterleavedUseKeepsLastInFirstOut) {
-  kvl_memory_manager& pool = NewPool();
-  tlm::tlm_generic_payload* a = Take(pool);
-  tlm::tlm_generic_payload* b = Take(pool);
-  tlm::tlm_generic_payload* c = Take(pool);
-  b->release();
-  EXPECT_EQ(Take(pool), b);
-  a->release();
-  c->release();
-  b->release();
-  EXPECT_EQ(pool.allocate(), b);
-  EXPECT_EQ(pool.allocate(), c);
-  EXPECT_EQ(pool.allocate(), a);
+TEST_F(PayloadPool, InterleavedUseKeepsLastInFirstOut) {
+  tlm::tlm_generic_payload* a = Take();
+  tlm::tlm_generic_payload* b = Take();
+  tlm::tlm_generic_payload* c = Take();
+  Give(b);
+  EXPECT_EQ(Take(), b);
+  Give(a);
+  Give(c);
+  Give(b);
+  EXPECT_EQ(Take(), b);
+  EXPECT_EQ(Take(), c);
+  EXPECT_EQ(Take(), a);
 }
 
-TEST(PayloadPool, ReturnedPayloadKeepsTheFieldsOfItsLastUse) {
-  kvl_memory_manager& pool = NewPool();
-  tlm::tlm_generic_payload* p = Take(pool);
+TEST_F(PayloadPool, ReturnedPayloadKeepsTheFieldsOfItsLastUse) {
+  tlm::tlm_generic_payload* p = Take();
   p->set_address(0x247982400);
   p->set_command(tlm::TLM_WRITE_COMMAND);
   p->set_data_length(128);
@@ -100,9 +117,9 @@ TEST(PayloadPool, ReturnedPayloadKeepsTheFieldsOfItsLastUse) {
   p->set_response_status(tlm::TLM_OK_RESPONSE);
   auto* ext = new quor2_atomics_extension(ATOMIC_DADD8);
   p->set_extension(ext);
-  p->release();
+  Give(p);
 
-  tlm::tlm_generic_payload* again = pool.allocate();
+  tlm::tlm_generic_payload* again = Take();
   ASSERT_EQ(again, p);
   EXPECT_EQ(again->get_address(), 0x247982400u);
   EXPECT_EQ(again->get_command(), tlm::TLM_WRITE_COMMAND);
