@@ -1,0 +1,539 @@
+#include "quor2_quor_controller.h"
+
+#include "quor2_atomics_extension.h"
+#include "quor2_flit.h"
+#include "quor2_messages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
+#include <string>
+
+namespace Orvane::Internal::QUOR2 {
+
+using sc_core::sc_time;
+
+namespace {
+constexpr uint64_t kAllOnes = 0xFFFFFFFFFFFFFFFFull;
+constexpr uint32_t kNoTag = 0xFFFFFFFF;
+constexpr unsigned kAtomicFlits = 2;
+constexpr unsigned kAtomicLength = 16;
+} // namespace
+
+uint64_t QuadOfAddress(uint64_t address, const Config& cfg) {
+  if (cfg.MAPPING_SCHEME != 0) {
+    std::cout << "== ERROR - Unknown mapping scheme in Host Controller" << std::endl;
+    return kNoQuad;
+  }
+  const uint64_t vault = (address >> log2(cfg.MAX_BLOCK_SIZE)) & (cfg.NUM_VAULTS - 1);
+  return vault >> log2(cfg.VAULTS_PER_QUAD);
+}
+
+sc_time LinkFlitRate(const Config& cfg) {
+  const float uiPerFlit = static_cast<float>((cfg.FLIT_SIZE * 8) / cfg.LINK_0_WIDTH);
+  const float uiPeriod = 1.0f / cfg.LINK_SPEED;
+  return sc_time(uiPerFlit * uiPeriod, sc_core::SC_NS);
+}
+
+int RequestSizeSlot(unsigned length) {
+  const unsigned units = length / 16;
+  if (units < 1 || units > 8) return -1;
+  return static_cast<int>(units) - 1;
+}
+
+unsigned TakeReturnTokens(unsigned& owed, unsigned maxReturn) {
+  const unsigned taken = owed > maxReturn ? maxReturn : owed;
+  owed -= taken;
+  return taken;
+}
+
+quor2_quor_controller::quor2_quor_controller(sc_core::sc_module_name name, const Config& cfg,
+                                             StatsKeeper& stats)
+    : sc_module(name), requestLinks("requestLinks"), responseLinks("responseLinks"),
+      tlmPhase(tlm::BEGIN_REQ), cfg(cfg), stats(stats) {
+  clockCounter = 0;
+  tokenReturnTag = 0;
+  postedWriteTags = uint64_t{cfg.NUM_LINKS} * cfg.TAGS_PER_LINK;
+
+  if (cfg.LINK_SPEED != 10.0f && cfg.LINK_SPEED != 12.5f && cfg.LINK_SPEED != 15.0f) {
+    std::cout << "ERROR - Unknown link speed" << std::endl;
+    std::cout << "\t\t\t\t Options are 10, 12.5, or 15" << std::endl;
+  }
+  if (cfg.LINK_0_WIDTH != cfg.LINK_1_WIDTH || cfg.LINK_0_WIDTH != cfg.LINK_2_WIDTH ||
+      cfg.LINK_0_WIDTH != cfg.LINK_3_WIDTH) {
+    std::cout << "== ERROR - When using example host controller, all links must be the same width"
+              << std::endl;
+    AbortRun();
+  }
+  flitRate = LinkFlitRate(cfg);
+  adjustedFlitRate = cfg.LINK_SPEED == 15.0f ? flitRate + sc_time(1, sc_core::SC_PS) : flitRate;
+
+  const unsigned sources = cfg.NUM_GENERATORS;
+  const unsigned links = cfg.NUM_LINKS;
+  for (unsigned i = 0; i < sources; ++i) {
+    callWrappers.push_back(new quor2_call_wrapper(i, this));
+    const std::string socketName = "requestSocket" + std::to_string(i);
+    auto* socket = new ControllerSocket(socketName.c_str());
+    socket->register_nb_transport_fw(callWrappers[i], &quor2_call_wrapper::nb_transport_fw);
+    socket->register_b_transport(callWrappers[i], &quor2_call_wrapper::b_transport);
+    requestSockets.push_back(socket);
+  }
+
+  returningResponse.assign(sources, false);
+  nextAvailableResponseTime.assign(sources, sc_core::SC_ZERO_TIME);
+  pendingResponses.resize(sources);
+  pendingTransactions.assign(sources, nullptr);
+  transactionWaiting.assign(sources, false);
+  requestBuffers.resize(links);
+  perLinkSpacingCounter.assign(links, 0);
+  perLinkTokens.assign(links, cfg.TOKENS_PER_LINK);
+  perLinkReturnTokens.assign(links, 0);
+  perLinkTokenSample.assign(links, sc_core::SC_ZERO_TIME);
+
+  perLinkFreeTags.resize(links);
+  for (unsigned l = 0; l < links; ++l)
+    for (unsigned t = 0; t < cfg.TAGS_PER_LINK; ++t)
+      perLinkFreeTags[l].push_back(l * cfg.TAGS_PER_LINK + t);
+  outstandingTransactions.assign(std::size_t{links} * cfg.TAGS_PER_LINK, nullptr);
+  outstandingTransactionSources.assign(std::size_t{links} * cfg.TAGS_PER_LINK, 0);
+
+  requestLinks.init(links);
+  responseLinks.init(links);
+
+  SC_THREAD(IssueRequest);
+  SC_METHOD(ReturnResponse);
+  sensitive << responseEvent;
+  dont_initialize();
+  SC_METHOD(ReceiveResponse);
+  for (auto& port : responseLinks) sensitive << port;
+
+  transaction = new tlm::tlm_generic_payload();
+  tlmDelay = sc_core::SC_ZERO_TIME;
+}
+
+quor2_quor_controller::~quor2_quor_controller() {
+  // Queued flits were never handed to the cube; nobody else holds them.
+  for (auto& buffer : requestBuffers)
+    for (auto& handle : buffer) delete handle.flit;
+  for (auto* socket : requestSockets) delete socket;
+  for (auto* wrapper : callWrappers) delete wrapper;
+  delete transaction;
+}
+
+// ---------------------------------------------------------------------------
+// Request intake
+
+uint64_t quor2_quor_controller::DetermineQuad(uint64_t address) {
+  return QuadOfAddress(address, cfg);
+}
+
+unsigned quor2_quor_controller::ChooseLink(const tlm::tlm_generic_payload& trans) {
+  uint64_t link = 0;
+  switch (cfg.HOST_MAPPING) {
+  case 0:
+    link = static_cast<unsigned>(std::rand()) % cfg.NUM_QUADS;
+    break;
+  case 1:
+    link = DetermineQuad(trans.get_address());
+    // An unknown mapping scheme names no quad, so no link can be chosen.
+    if (link == kNoQuad) ExitRun(1);
+    break;
+  case 2:
+    link = trans.get_streaming_width() % cfg.NUM_LINKS;
+    break;
+  default:
+    std::cout << "unknonwn host mapping" << std::endl;
+    ExitRun(1);
+  }
+  // Link l serves quad l; a quad without a link of its own folds onto the links.
+  if (link >= cfg.NUM_LINKS) link %= cfg.NUM_LINKS;
+  return static_cast<unsigned>(link);
+}
+
+bool quor2_quor_controller::ReceiveRequest(tlm::tlm_generic_payload& trans, int generatorID) {
+  incomingRequestLength = trans.get_data_length();
+  incomingAddress = trans.get_address();
+  const unsigned leadingNulls = trans.get_byte_enable_length();
+  incomingDestinationLink = ChooseLink(trans);
+  const unsigned link = incomingDestinationLink;
+  const unsigned length = incomingRequestLength;
+
+  quor2_atomics_extension* atomic = nullptr;
+  trans.get_extension(atomic);
+  if (atomic != nullptr) return ReceiveAtomic(trans, generatorID, atomic->command, link, leadingNulls);
+
+  if (RequestSizeSlot(length) < 0 || length % 16 != 0) {
+    TimedLine() << "ERROR - Unsupported data size : " << length << std::endl;
+    std::cout << "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t Please adhere to the standardized request sizes"
+              << std::endl;
+  }
+  if (perLinkFreeTags[link].empty()) return false;
+
+  auto& buffer = requestBuffers[link];
+  if (trans.get_command() == tlm::TLM_READ_COMMAND) {
+    if (buffer.size() >= cfg.REQUEST_BUFFER_SIZE) return false;
+    const unsigned tag = TakeTag(link, trans, generatorID);
+    AppendPacket(link, tag, READ_REQUEST, length, 1, leadingNulls);
+    CountRequestSize(stats.readRequestSizeCounter, length);
+    return true;
+  }
+
+  const unsigned flits = length / cfg.FLIT_SIZE + 1;
+  if (buffer.size() + flits > cfg.REQUEST_BUFFER_SIZE) return false;
+  CountRequestSize(stats.writeRequestSizeCounter, length);
+  if (cfg.POSTED_WRITES) {
+    const auto tag = static_cast<uint32_t>(postedWriteTags++);
+    trans.release();
+    AppendPacket(link, tag, P_WRITE_REQUEST, length, flits, leadingNulls);
+    return true;
+  }
+  const unsigned tag = TakeTag(link, trans, generatorID);
+  AppendPacket(link, tag, WRITE_REQUEST, length, flits, leadingNulls);
+  return true;
+}
+
+bool quor2_quor_controller::ReceiveAtomic(tlm::tlm_generic_payload& trans, int generatorID,
+                                          QUORCommand command, unsigned link,
+                                          unsigned leadingNulls) {
+  switch (command) {
+  case READ_REQUEST:
+  case READ_RESPONSE:
+  case P_WRITE_REQUEST:
+  case WRITE_RESPONSE:
+  case TOKEN_RETURN:
+  case NULL_COMMAND:
+    std::cout << "== ERROR - Incorrectly set AtomicsExtension on TLM Generic Payload object"
+              << std::endl;
+    std::cout << "           Please set command to an atomic operation" << std::endl;
+    AbortRun();
+  default:
+    break;
+  }
+  if (!IsAtomic(command)) {
+    std::cout << "== ERROR - Unknown atomic command" << std::endl;
+    AbortRun();
+  }
+
+  if (requestBuffers[link].size() + kAtomicFlits > cfg.REQUEST_BUFFER_SIZE) return false;
+  if (IsPostedAtomic(command)) {
+    const auto tag = static_cast<uint32_t>(postedWriteTags++);
+    AppendPacket(link, tag, command, kAtomicLength, kAtomicFlits, leadingNulls);
+    trans.free_all_extensions();
+    trans.release();
+    return true;
+  }
+  if (perLinkFreeTags[link].empty()) return false;
+  const unsigned tag = TakeTag(link, trans, generatorID);
+  AppendPacket(link, tag, command, kAtomicLength, kAtomicFlits, leadingNulls);
+  // From here on the request is a 16-byte write: one token per response.
+  trans.set_data_length(kAtomicLength);
+  trans.set_command(tlm::TLM_WRITE_COMMAND);
+  return true;
+}
+
+// Takes the front tag of the link's pool for a request that awaits a response.
+unsigned quor2_quor_controller::TakeTag(unsigned link, tlm::tlm_generic_payload& trans,
+                                        int generatorID) {
+  const unsigned tag = perLinkFreeTags[link].front();
+  perLinkFreeTags[link].pop_front();
+  trans.set_streaming_width(link);
+  outstandingTransactions[tag] = &trans;
+  outstandingTransactionSources[tag] = static_cast<unsigned>(generatorID);
+  return tag;
+}
+
+void quor2_quor_controller::AppendPacket(unsigned link, unsigned tag, QUORCommand command,
+                                         unsigned length, unsigned flits, unsigned leadingNulls) {
+  auto& buffer = requestBuffers[link];
+  for (unsigned n = 1; n <= flits; ++n) {
+    Flit_P handle(tag, incomingAddress, command, length, n == 1, n == flits, n);
+    if (n == 1) handle->leadingNullFlits = leadingNulls;
+    buffer.push_back(handle);
+  }
+}
+
+void quor2_quor_controller::CountRequestSize(std::vector<uint64_t>& counters, unsigned length) {
+  const int slot = RequestSizeSlot(length);
+  if (slot >= 0) ++counters[static_cast<std::size_t>(slot)];
+}
+
+// ---------------------------------------------------------------------------
+// Request links
+
+void quor2_quor_controller::IssueRequest() {
+  const unsigned links = cfg.NUM_LINKS;
+  while (true) {
+    sc_core::wait(clockCounter == 2 ? adjustedFlitRate : flitRate);
+    clockCounter = clockCounter == 2 ? 0 : clockCounter + 1;
+    const sc_time now = sc_core::sc_time_stamp();
+    for (unsigned l = 0; l < links; ++l) IssueOnLink(l, now);
+    RetryParkedRequests();
+  }
+}
+
+// Writes exactly one new flit on the link: the next request flit when it may
+// go, otherwise an idle flit.
+void quor2_quor_controller::IssueOnLink(unsigned link, const sc_time& now) {
+  auto& buffer = requestBuffers[link];
+  if (buffer.empty()) return SendIdleFlit(link);
+  Flit& front = *buffer.front();
+  if (perLinkSpacingCounter[link] > 0) {
+    --perLinkSpacingCounter[link];
+    if (front.leadingNullFlits > 0) --front.leadingNullFlits;
+    return SendIdleFlit(link);
+  }
+  if (front.leadingNullFlits > 0) {
+    --front.leadingNullFlits;
+    return SendIdleFlit(link);
+  }
+  if (perLinkTokens[link] == 0) return SendIdleFlit(link);
+  if (front.header && !HeaderMayGo(link, front)) return SendIdleFlit(link);
+
+  if (front.tail) {
+    front.startTimeReqLink = now;
+    if (!cfg.RESPONSE_OPEN_LOOP)
+      front.returnTokens = TakeReturnTokens(perLinkReturnTokens[link], cfg.MAX_TOKEN_RETURN);
+    perLinkSpacingCounter[link] = cfg.REQUEST_SPACING;
+  }
+  requestLinks[link].write(buffer.front());
+  buffer.pop_front();
+
+  const uint64_t ticks = (now - perLinkTokenSample[link]).value();
+  stats.perLinkHostTokens[link] += static_cast<uint32_t>(perLinkTokens[link] * ticks);
+  perLinkTokenSample[link] = now;
+  --perLinkTokens[link];
+}
+
+// A header goes only when the link holds tokens for the whole packet; it is
+// counted as issued when it goes.
+bool quor2_quor_controller::HeaderMayGo(unsigned link, const Flit& header) {
+  switch (header.command) {
+  case READ_REQUEST:
+    ++stats.QUORControllerIssuedReads;
+    return true;
+  case P_WRITE_REQUEST:
+  case WRITE_REQUEST:
+    if (perLinkTokens[link] < header.requestLength / cfg.FLIT_SIZE + 1) return false;
+    ++stats.QUORControllerIssuedWrites;
+    stats.QUORControllerMovedData += header.requestLength;
+    return true;
+  default:
+    if (perLinkTokens[link] < kAtomicFlits) return false;
+    ++stats.QUORControllerIssuedAtomics;
+    return true;
+  }
+}
+
+void quor2_quor_controller::SendIdleFlit(unsigned link) {
+  if (perLinkReturnTokens[link] > 0 && !cfg.RESPONSE_OPEN_LOOP) {
+    Flit_P handle(static_cast<uint32_t>(tokenReturnTag++), kAllOnes, TOKEN_RETURN, 0, true, true, 1);
+    handle->returnTokens = TakeReturnTokens(perLinkReturnTokens[link], cfg.MAX_TOKEN_RETURN);
+    requestLinks[link].write(handle);
+    return;
+  }
+  requestLinks[link].write(Flit_P(kNoTag, kAllOnes, NULL_COMMAND, 0, true, true, 1));
+}
+
+void quor2_quor_controller::RetryParkedRequests() {
+  for (unsigned i = 0; i < transactionWaiting.size(); ++i) {
+    if (!transactionWaiting[i]) continue;
+    tlm::tlm_generic_payload* parked = pendingTransactions[i];
+    if (!ReceiveRequest(*parked, static_cast<int>(i))) continue;
+    // Cleared before the call, so a source that sends again from inside it
+    // can park its next request.
+    transactionWaiting[i] = false;
+    pendingTransactions[i] = nullptr;
+    tlmPhase = tlm::END_REQ;
+    (*requestSockets[i])->nb_transport_bw(*parked, tlmPhase, tlmDelay);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Response links
+
+void quor2_quor_controller::ReceiveResponse() {
+  const sc_time now = sc_core::sc_time_stamp();
+  for (unsigned l = 0; l < responseLinks.size(); ++l) {
+    if (!responseLinks[l].event()) continue;
+    Flit* flit = responseLinks[l].read().flit;
+    if (flit->command == TOKEN_RETURN) {
+      perLinkTokens[l] += flit->returnTokens;
+      if (perLinkTokens[l] > cfg.TOKENS_PER_LINK)
+        TimedLine() << "ERROR - To many tokens on QUOR Controller link" << l
+                    << " from token return packet" << std::endl;
+    } else {
+      if (flit->sourceLink != l)
+        TimedLine() << "ERROR - Received flit on wrong link (" << l << ") - " << *flit << std::endl;
+      if (flit->tail) CompleteResponse(l, *flit, now);
+    }
+    delete flit;
+  }
+}
+
+void quor2_quor_controller::CompleteResponse(unsigned link, const Flit& tail, const sc_time& now) {
+  const bool isRead = tail.command == READ_RESPONSE;
+  const unsigned quad = tail.destinationField / cfg.VAULTS_PER_QUAD;
+  if (isRead) {
+    if (quad == link)
+      ++stats.QUORContPerLinkReadRespLocal[link];
+    else
+      ++stats.QUORContPerLinkReadRespRemote[link];
+    stats.QUORControllerMovedData += tail.requestLength;
+  } else if (tail.command == WRITE_RESPONSE) {
+    ++stats.QUORContPerLinkWriteResponses[link];
+  }
+
+  // Only pooled tags have a waiting payload and a place in a pool.
+  const unsigned tag = tail.tag;
+  if (tag < outstandingTransactions.size()) {
+    pendingResponses[outstandingTransactionSources[tag]].push_back(outstandingTransactions[tag]);
+    responseEvent.notify();
+  }
+  perLinkTokens[link] += tail.returnTokens;
+  if (tag < outstandingTransactions.size()) perLinkFreeTags[link].push_back(tag);
+
+  if (isRead) {
+    ++stats.perLinkReadResponses[link];
+    BookReadLatency(link, tail, quad, now);
+  } else if (tail.command == WRITE_RESPONSE) {
+    ++stats.perLinkWriteResponses[link];
+  }
+}
+
+void quor2_quor_controller::BookReadLatency(unsigned link, const Flit& f, unsigned quad,
+                                            const sc_time& now) {
+  const auto lat = static_cast<uint32_t>((now - f.startTimeReqLink).value());
+  if (quad == link) {
+    stats.perLinkAvgReqLinkLat_Local[link] += f.startTimeLSW_L - f.startTimeReqLink;
+    stats.perLinkAvgLSWLat_Local[link] += f.startTimeTransQ - f.startTimeLSW_L;
+    stats.perLinkAvgTransQLat_Local[link] += f.startTimeReqQ - f.startTimeTransQ;
+    stats.perLinkAvgReqQLat_Local[link] += f.startTimeVSW_L - f.startTimeReqQ;
+    stats.perLinkAvgVSWLat_Local[link] += f.startTimeRspLink - f.startTimeVSW_L;
+    stats.perLinkAvgRspLinkLat_Local[link] += now - f.startTimeRspLink;
+    stats.perLinkAvgLocalLatency[link] += lat;
+  } else {
+    stats.perLinkAvgReqLinkLat_Remote[link] += f.startTimeLSW_L - f.startTimeReqLink;
+    stats.perLinkAvgLSWLat_L_Remote[link] += f.startTimeLSW_R - f.startTimeLSW_L;
+    stats.perLinkAvgLSWLat_R_Remote[link] += f.startTimeTransQ - f.startTimeLSW_R;
+    stats.perLinkAvgTransQLat_Remote[link] += f.startTimeReqQ - f.startTimeTransQ;
+    stats.perLinkAvgReqQLat_Remote[link] += f.startTimeVSW_L - f.startTimeReqQ;
+    stats.perLinkAvgVSWLat_L_Remote[link] += f.startTimeVSW_R - f.startTimeVSW_L;
+    stats.perLinkAvgVSWLat_R_Remote[link] += f.startTimeRspLink - f.startTimeVSW_R;
+    stats.perLinkAvgRspLinkLat_Remote[link] += now - f.startTimeRspLink;
+    stats.perLinkAvgRemoteLatency[link] += lat;
+  }
+  stats.perLinkAvgLatency[link] += lat;
+  if (quad < cfg.NUM_QUADS) {
+    stats.perQuadAvgLatency[link][quad] += lat;
+    stats.perQuadResponse[link][quad] += 1;
+  }
+  if (lat > stats.perLinkMaxLatency[link]) stats.perLinkMaxLatency[link] = lat;
+  if (lat < stats.perLinkMinLatency[link]) stats.perLinkMinLatency[link] = lat;
+}
+
+void quor2_quor_controller::ReturnResponse() {
+  if (cfg.RESPONSE_OPEN_LOOP)
+    ReturnOpenLoop();
+  else
+    ReturnClosedLoop();
+}
+
+void quor2_quor_controller::ReturnOpenLoop() {
+  for (unsigned i = 0; i < pendingResponses.size(); ++i) {
+    auto& queue = pendingResponses[i];
+    while (!queue.empty()) {
+      tlm::tlm_generic_payload* payload = queue.front();
+      queue.pop_front();
+      tlmPhase = tlm::BEGIN_RESP;
+      (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
+    }
+  }
+}
+
+// At most one response per source per activation; each source is paced by
+// the delay it returned, or held until its END_RESP.
+void quor2_quor_controller::ReturnClosedLoop() {
+  const sc_time now = sc_core::sc_time_stamp();
+  for (unsigned i = 0; i < pendingResponses.size(); ++i) {
+    auto& queue = pendingResponses[i];
+    if (!returningResponse[i] && now >= nextAvailableResponseTime[i] && !queue.empty()) {
+      tlm::tlm_generic_payload* payload = queue.front();
+      queue.pop_front();
+      // Read before the call: the source owns the payload again once it has it.
+      const tlm::tlm_command command = payload->get_command();
+      const unsigned length = payload->get_data_length();
+      const unsigned link = payload->get_streaming_width();
+      tlmPhase = tlm::BEGIN_RESP;
+      returnValue = (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
+      if (returnValue == tlm::TLM_UPDATED || returnValue == tlm::TLM_COMPLETED) {
+        nextAvailableResponseTime[i] = now + tlmDelay;
+        responseEvent.notify(tlmDelay);
+      } else if (returnValue == tlm::TLM_ACCEPTED) {
+        returningResponse[i] = true;
+      }
+      EarnTokens(command, length, link);
+    } else if (nextAvailableResponseTime[i] > now && !queue.empty()) {
+      // Another notification may have replaced the one for this source's
+      // pacing delay: come back when it has passed.
+      responseEvent.notify(nextAvailableResponseTime[i] - now);
+    }
+  }
+}
+
+void quor2_quor_controller::EarnTokens(tlm::tlm_command command, unsigned length, unsigned link) {
+  if (command != tlm::TLM_READ_COMMAND && command != tlm::TLM_WRITE_COMMAND) {
+    TimedLine() << "ERROR - Unknown TLM command type in response queue" << std::endl;
+    return;
+  }
+  if (link >= perLinkReturnTokens.size()) return;
+  perLinkReturnTokens[link] += command == tlm::TLM_READ_COMMAND ? length / cfg.FLIT_SIZE + 1 : 1;
+}
+
+// ---------------------------------------------------------------------------
+
+tlm::tlm_sync_enum quor2_quor_controller::nb_transport_fw(tlm::tlm_generic_payload&, tlm::tlm_phase&,
+                                                          sc_time&) {
+  ExitRun(1);
+}
+
+void quor2_quor_controller::b_transport(tlm::tlm_generic_payload&, sc_time&) {
+  PrintBlockingTransportRefusal();
+  ExitRun(1);
+}
+
+void quor2_quor_controller::DumpState() {
+  const unsigned links = cfg.NUM_LINKS;
+  std::cout << "== QUOR Controller" << std::endl;
+  std::cout << "\t\tFree tags available : " << std::endl << "\t\t" << std::setfill(' ');
+  for (unsigned l = 0; l < links; ++l)
+    std::cout << l << "] " << std::setw(6) << perLinkFreeTags[l].size() << " ";
+  std::cout << std::endl;
+
+  for (unsigned l = 0; l < links; ++l) {
+    const unsigned first = l * cfg.TAGS_PER_LINK;
+    std::vector<bool> free(cfg.TAGS_PER_LINK, false);
+    for (unsigned tag : perLinkFreeTags[l])
+      if (tag >= first && tag - first < cfg.TAGS_PER_LINK) free[tag - first] = true;
+    for (unsigned t = 0; t < cfg.TAGS_PER_LINK; ++t)
+      if (!free[t])
+        std::cout << "!!!!!!!!!!!!!!!!!!! Link" << l << " Tag " << first + t << " not found"
+                  << std::endl;
+  }
+
+  std::cout << "\t\tTokens available : " << std::endl << "\t\t";
+  for (unsigned l = 0; l < links; ++l)
+    std::cout << l << "] " << std::setw(6) << perLinkTokens[l] << " ";
+  std::cout << std::endl;
+  std::cout << "\t\tReturn tokens : " << std::endl << "\t\t";
+  for (unsigned l = 0; l < links; ++l)
+    std::cout << l << "] " << std::setw(6) << perLinkReturnTokens[l] << " ";
+  std::cout << std::endl;
+
+  std::cout << "\t\tRequest Buffers : " << std::endl;
+  for (unsigned l = 0; l < links; ++l)
+    for (const auto& handle : requestBuffers[l]) std::cout << l << "] " << handle << std::endl;
+  std::cout << std::endl;
+}
+
+} // namespace Orvane::Internal::QUOR2

@@ -1,0 +1,124 @@
+// The host side of the serial links: turns TLM transactions from the traffic
+// sources into request packets, puts one flit per flit period on every request
+// link, and hands completed transactions back. Takes part in two token loops:
+// host tokens (spent per request flit, returned by the cube) and response
+// tokens (earned per response handed back, returned to the cube on request
+// tails or in token-return flits).
+#ifndef QUOR2_QUOR_CONTROLLER_H
+#define QUOR2_QUOR_CONTROLLER_H
+
+#include "quor2_call_wrapper.h"
+#include "quor2_flit_p.h"
+#include "quor2_utils.h"
+
+#include <systemc>
+#include <tlm>
+#include <tlm_utils/simple_target_socket.h>
+
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <vector>
+
+namespace Orvane::Internal::QUOR2 {
+
+using ControllerSocket = tlm_utils::simple_target_socket<quor2_call_wrapper, 32>;
+
+// Quad that holds an address under the configured mapping scheme, or
+// kNoQuad (after printing the scheme error) for an unknown scheme.
+constexpr uint64_t kNoQuad = std::numeric_limits<uint64_t>::max();
+uint64_t QuadOfAddress(uint64_t address, const Config& cfg);
+
+// Time to send one flit on a link of LINK_0_WIDTH lanes at LINK_SPEED.
+sc_core::sc_time LinkFlitRate(const Config& cfg);
+
+// Slot of a request size in the eight size counters (16..128 bytes), or -1
+// when the length falls outside them.
+int RequestSizeSlot(unsigned length);
+
+// Tokens to attach to one packet from those owed: at most maxReturn; the rest
+// stay owed.
+unsigned TakeReturnTokens(unsigned& owed, unsigned maxReturn);
+
+class quor2_quor_controller : public sc_core::sc_module {
+public:
+  sc_core::sc_vector<sc_core::sc_out<Flit_P>> requestLinks;
+  sc_core::sc_vector<sc_core::sc_in<Flit_P>> responseLinks;
+  std::vector<ControllerSocket*> requestSockets;
+
+  tlm::tlm_generic_payload* transaction = nullptr;
+  tlm::tlm_phase tlmPhase;
+  sc_core::sc_time tlmDelay;
+  tlm::tlm_sync_enum returnValue = tlm::TLM_ACCEPTED;
+
+  const Config& cfg;
+  StatsKeeper& stats;
+
+  std::vector<std::deque<Flit_P>> requestBuffers;
+  std::vector<std::deque<tlm::tlm_generic_payload*>> pendingResponses;
+  std::vector<std::deque<unsigned>> perLinkFreeTags;
+  std::vector<unsigned> perLinkTokens;
+  std::vector<unsigned> perLinkReturnTokens;
+  sc_core::sc_event responseEvent;
+  std::vector<sc_core::sc_time> perLinkTokenSample;
+  std::vector<unsigned> perLinkSpacingCounter;
+  sc_core::sc_time flitRate;
+  sc_core::sc_time adjustedFlitRate;
+  int clockCounter = 0;
+  uint64_t postedWriteTags = 0;
+  uint64_t tokenReturnTag = 0;
+  std::vector<tlm::tlm_generic_payload*> pendingTransactions;
+  std::vector<bool> transactionWaiting;
+  // Indexed by pooled tag (all pooled tags are below NUM_LINKS x TAGS_PER_LINK).
+  // Entries stay after the response; the next use of the tag overwrites them.
+  std::vector<tlm::tlm_generic_payload*> outstandingTransactions;
+  std::vector<unsigned> outstandingTransactionSources;
+  std::vector<quor2_call_wrapper*> callWrappers;
+  uint64_t incomingAddress = 0;
+  unsigned incomingRequestLength = 0;
+  unsigned incomingDestinationLink = 0;
+  std::vector<bool> returningResponse;
+  std::vector<sc_core::sc_time> nextAvailableResponseTime;
+
+  SC_HAS_PROCESS(quor2_quor_controller);
+  quor2_quor_controller(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats);
+  ~quor2_quor_controller() override;
+
+  bool ReceiveRequest(tlm::tlm_generic_payload& trans, int generatorID);
+  uint64_t DetermineQuad(uint64_t address);
+
+  void IssueRequest();
+  void ReturnResponse();
+  void ReceiveResponse();
+
+  void DumpState();
+
+  // Never bound to a socket: the call wrappers take the sources' calls.
+  tlm::tlm_sync_enum nb_transport_fw(tlm::tlm_generic_payload& trans, tlm::tlm_phase& phase,
+                                     sc_core::sc_time& delay);
+  void b_transport(tlm::tlm_generic_payload& trans, sc_core::sc_time& delay);
+
+private:
+  unsigned ChooseLink(const tlm::tlm_generic_payload& trans);
+  bool ReceiveAtomic(tlm::tlm_generic_payload& trans, int generatorID, QUORCommand command,
+                     unsigned link, unsigned leadingNulls);
+  unsigned TakeTag(unsigned link, tlm::tlm_generic_payload& trans, int generatorID);
+  void AppendPacket(unsigned link, unsigned tag, QUORCommand command, unsigned length,
+                    unsigned flits, unsigned leadingNulls);
+  void CountRequestSize(std::vector<uint64_t>& counters, unsigned length);
+
+  void IssueOnLink(unsigned link, const sc_core::sc_time& now);
+  bool HeaderMayGo(unsigned link, const Flit& header);
+  void SendIdleFlit(unsigned link);
+  void RetryParkedRequests();
+
+  void CompleteResponse(unsigned link, const Flit& tail, const sc_core::sc_time& now);
+  void BookReadLatency(unsigned link, const Flit& tail, unsigned quad, const sc_core::sc_time& now);
+  void ReturnOpenLoop();
+  void ReturnClosedLoop();
+  void EarnTokens(tlm::tlm_command command, unsigned length, unsigned link);
+};
+
+} // namespace Orvane::Internal::QUOR2
+
+#endif
