@@ -30,12 +30,6 @@ uint64_t QuadOfAddress(uint64_t address, const Config& cfg) {
   return vault >> log2(cfg.VAULTS_PER_QUAD);
 }
 
-sc_time LinkFlitRate(const Config& cfg) {
-  const float uiPerFlit = static_cast<float>((cfg.FLIT_SIZE * 8) / cfg.LINK_0_WIDTH);
-  const float uiPeriod = 1.0f / cfg.LINK_SPEED;
-  return sc_time(uiPerFlit * uiPeriod, sc_core::SC_NS);
-}
-
 int RequestSizeSlot(unsigned length) {
   const unsigned units = length / 16;
   if (units < 1 || units > 8) return -1;
@@ -66,7 +60,7 @@ quor2_quor_controller::quor2_quor_controller(sc_core::sc_module_name name, const
               << std::endl;
     AbortRun();
   }
-  flitRate = LinkFlitRate(cfg);
+  flitRate = LinkFlitRate(cfg, cfg.LINK_0_WIDTH);
   adjustedFlitRate = cfg.LINK_SPEED == 15.0f ? flitRate + sc_time(1, sc_core::SC_PS) : flitRate;
 
   const unsigned sources = cfg.NUM_GENERATORS;

@@ -29,9 +29,6 @@ using ControllerSocket = tlm_utils::simple_target_socket<quor2_call_wrapper, 32>
 constexpr uint64_t kNoQuad = std::numeric_limits<uint64_t>::max();
 uint64_t QuadOfAddress(uint64_t address, const Config& cfg);
 
-// Time to send one flit on a link of LINK_0_WIDTH lanes at LINK_SPEED.
-sc_core::sc_time LinkFlitRate(const Config& cfg);
-
 // Slot of a request size in the eight size counters (16..128 bytes), or -1
 // when the length falls outside them.
 int RequestSizeSlot(unsigned length);

@@ -108,7 +108,7 @@ ControllerTestCube::ControllerTestCube(sc_core::sc_module_name name, const q2::C
     : sc_module(name), requestLinks("requestLinks", cfg.NUM_LINKS),
       responseLinks("responseLinks", cfg.NUM_LINKS), cfg(cfg) {
   const unsigned links = cfg.NUM_LINKS;
-  flitRate = q2::LinkFlitRate(cfg);
+  flitRate = q2::LinkFlitRate(cfg, cfg.LINK_0_WIDTH);
   adjustedFlitRate = cfg.LINK_SPEED == 15.0f ? flitRate + sc_time(1, sc_core::SC_PS) : flitRate;
   for (unsigned l = 0; l < links; ++l) {
     sourceLinkOf.push_back(l);

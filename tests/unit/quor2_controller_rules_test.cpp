@@ -31,13 +31,13 @@ TEST(ControllerRules, UnknownMappingSchemeNamesNoQuad) {
 
 TEST(ControllerRules, FlitTimeFollowsLanesAndSpeed) {
   Config cfg;
-  EXPECT_EQ(LinkFlitRate(cfg), sc_time(533, SC_PS));
+  EXPECT_EQ(LinkFlitRate(cfg, cfg.LINK_0_WIDTH), sc_time(533, SC_PS));
   cfg.LINK_SPEED = 12.5f;
-  EXPECT_EQ(LinkFlitRate(cfg), sc_time(640, SC_PS));
+  EXPECT_EQ(LinkFlitRate(cfg, cfg.LINK_0_WIDTH), sc_time(640, SC_PS));
   cfg.LINK_SPEED = 10.0f;
-  EXPECT_EQ(LinkFlitRate(cfg), sc_time(800, SC_PS));
+  EXPECT_EQ(LinkFlitRate(cfg, cfg.LINK_0_WIDTH), sc_time(800, SC_PS));
   cfg.LINK_0_WIDTH = 8;
-  EXPECT_EQ(LinkFlitRate(cfg), sc_time(1600, SC_PS));
+  EXPECT_EQ(LinkFlitRate(cfg, cfg.LINK_0_WIDTH), sc_time(1600, SC_PS));
 }
 
 TEST(ControllerRules, SizeSlotsCoverSixteenToOneHundredTwentyEightBytes) {
