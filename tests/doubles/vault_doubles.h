@@ -1,19 +1,17 @@
 // Test doubles around one vault: a controller stand-in that places scripted
 // commands on the TSV command bus, records the read data that comes back with
-// its arrival time, and runs probes at chosen times; plus a capture of the
-// model's standard output so a test can compare whole lines.
+// its arrival time, and runs probes at chosen times.
 #ifndef QUORSIM_TEST_VAULT_DOUBLES_H
 #define QUORSIM_TEST_VAULT_DOUBLES_H
 
 #include "quor2_dram_bus_packet.h"
 #include "quor2_utils.h"
 #include "quor2_vault.h"
+#include "support/cout_capture.h"
 
 #include <systemc>
 
 #include <functional>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,18 +68,6 @@ struct VaultBench {
 
 private:
   const Orvane::Internal::QUOR2::Config& cfg;
-};
-
-// Collects everything written to std::cout while alive.
-class CoutCapture {
-public:
-  CoutCapture() : old(std::cout.rdbuf(buffer.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(old); }
-  std::string str() const { return buffer.str(); }
-
-private:
-  std::ostringstream buffer;
-  std::streambuf* old;
 };
 
 inline sc_core::sc_time Ns(double v) { return sc_core::sc_time(v, sc_core::SC_NS); }
