@@ -113,19 +113,4 @@ void DoneDriver::Run() {
   }
 }
 
-CoutCapture::CoutCapture() : saved(std::cout.rdbuf(buffer.rdbuf())) {}
-
-CoutCapture::~CoutCapture() {
-  std::cout.rdbuf(saved);
-  std::cout << buffer.str() << std::flush;
-}
-
-std::vector<std::string> CoutCapture::Lines() const {
-  std::vector<std::string> lines;
-  std::istringstream in(buffer.str());
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
 } // namespace quortest

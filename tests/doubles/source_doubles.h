@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/cout_capture.h"
+
 namespace quortest {
 
 // One BEGIN_REQ as the source sent it, before the double changed anything.
@@ -96,22 +98,6 @@ private:
   void Run();
 };
 
-// Captures std::cout while alive; the text is passed on to the real stream
-// when the capture ends, so death-test expectations still see it.
-class CoutCapture {
-public:
-  CoutCapture();
-  ~CoutCapture();
-  CoutCapture(const CoutCapture&) = delete;
-  CoutCapture& operator=(const CoutCapture&) = delete;
-  std::string Text() const { return buffer.str(); }
-  // The captured text split into lines (without their ends).
-  std::vector<std::string> Lines() const;
-
-private:
-  std::ostringstream buffer;
-  std::streambuf* saved;
-};
 
 } // namespace quortest
 

@@ -120,7 +120,7 @@ TEST(GeneratorIssue, SinglePostedWriteIsDoneAtOnce) {
                 cfg.POSTED_WRITES = true;
                 Source s = AddGenerator(cfg, NewClock(cfg), 2, 7);
                 s.target->postedWrites = true;
-                CoutCapture out;
+                CoutCapture out(true);
                 sc_start(sc_time(1, SC_US));
                 SCN_CHECK_EQ(s.probe->rises.size(), 1u);
                 SCN_CHECK_EQ(s.probe->rises[0], sc_time(1600, SC_PS));

@@ -82,7 +82,7 @@ TEST(TraceLines, ExampleLineIsA128ByteWriteOnLink1AfterThreeNulls) {
   EXPECT_EXIT(RunScenario([] {
                 Config cfg;
                 Reader r = ReadTrace(cfg, std::string(kExample) + "\n");
-                CoutCapture out;
+                CoutCapture out(true);
                 sc_start(sc_time(1, SC_US));
                 const auto& q = r.target->requests;
                 SCN_CHECK_EQ(q.size(), 1u);
@@ -180,7 +180,7 @@ TEST(TraceLines, DebugEchoesEveryLineAndEachParse) {
                 cfg.TRACE_DEBUG = true;
                 ReadTrace(cfg, std::string("// c\n") + kExample +
                                    "\nid:6,lnk:0,cmd:enu_read,vlt:1,bnk:0,dram:0,dbytes:16,nop:0\n");
-                CoutCapture out;
+                CoutCapture out(true);
                 sc_start(sc_time(1, SC_US));
                 const std::vector<std::string> expected = {
                     "Current Line : // c",
@@ -209,7 +209,7 @@ TEST(TraceLines, WindowsLineEndsAreReadWithoutTheCarriageReturn) {
                 Reader r = ReadTrace(
                     cfg, std::string("// c\r\n\r\n") + kExample +
                              "\r\nid:6,lnk:2,cmd:enu_read,vlt:1,bnk:0,dram:0,dbytes:16,nop:0\r\n");
-                CoutCapture out;
+                CoutCapture out(true);
                 sc_start(sc_time(1, SC_US));
                 const auto& q = r.target->requests;
                 SCN_CHECK_EQ(q.size(), 2u);
