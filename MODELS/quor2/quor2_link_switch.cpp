@@ -583,8 +583,9 @@ void quor2_link_switch::EarlyCreditReturn() {
 }
 
 void quor2_link_switch::ReturnTokens() {
+  bool owedAfterPulse = false;
   for (;;) {
-    sc_core::wait();
+    if (!owedAfterPulse) sc_core::wait();
     for (unsigned i = 0; i < cfg.NUM_QUADS; ++i) {
       if (i == id) {
         const unsigned tokens =
@@ -599,6 +600,16 @@ void quor2_link_switch::ReturnTokens() {
     }
     sc_core::wait(HalfPeriod(cfg.CORE_CLK));
     WriteAll(creditOutputLanes, 0);
+    // A notification made while the pulse was held is not seen, and it replaced
+    // the re-notification above. Whatever is still owed goes at the next
+    // notification or one cycle after this pulse, whichever comes first, so a
+    // neighbour short of credits is never left waiting for traffic that cannot come.
+    owedAfterPulse = false;
+    for (unsigned i = 0; i < cfg.NUM_QUADS; ++i) owedAfterPulse = owedAfterPulse || returnCredits[i] != 0;
+    if (owedAfterPulse) {
+      sc_core::wait(cfg.CORE_CLK - HalfPeriod(cfg.CORE_CLK), tokenEvent);
+      tokenEvent.cancel();
+    }
   }
 }
 
