@@ -749,7 +749,7 @@ TEST(LinkStream, LongMixedTrafficBothWaysAccountsForEveryTokenAndCredit) {
                                                ATOMIC_P_DADD8, ATOMIC_ADD16, ATOMIC_P_ADD16};
                 std::vector<SeenFlit> expected;
                 uint64_t requestFlits = 0;
-                for (uint32_t i = 0; i < 90; ++i) {
+                for (uint32_t i = 0; i < 300; ++i) {
                   const uint64_t addr = (uint64_t{i} * 0x9E3779B1u) % 0x80000000u & ~uint64_t{15};
                   const uint32_t size = 16 * (1 + i % 8);
                   std::vector<Flit*> p;
@@ -774,13 +774,13 @@ TEST(LinkStream, LongMixedTrafficBothWaysAccountsForEveryTokenAndCredit) {
                 b.host.hostTokens = cfg.TOKENS_PER_LINK;
                 b.host.StartStream(Ps(0), {Ps(533), Ps(533), Ps(534)});
                 b.lsw.autoFreeTokens = true;
-                for (uint64_t t = 6400; t < 60000; t += 16000) {
+                for (uint64_t t = 6400; t < 2000000; t += 16000) {
                   b.lsw.busyScript.push_back({Ps(t), true});
                   b.lsw.busyScript.push_back({Ps(t + 4800), false});
                 }
                 // Responses: reads of every size and write responses.
                 uint64_t responseFlits = 0;
-                for (uint32_t i = 0; i < 120; ++i) {
+                for (uint32_t i = 0; i < 200; ++i) {
                   std::vector<Flit*> p = i % 3 == 0
                                              ? MakePacket(1000 + i, 0, WRITE_RESPONSE, 16)
                                              : MakePacket(1000 + i, 0, READ_RESPONSE, 16 * (1 + i % 8));
@@ -789,9 +789,13 @@ TEST(LinkStream, LongMixedTrafficBothWaysAccountsForEveryTokenAndCredit) {
                 }
                 b.vsw.StartStream(Ps(1600));
                 CoutCapture out;
-                sc_core::sc_start(Ps(300000));
+                sc_core::sc_start(Ps(5000000));
                 const std::string text = out.Stop();
                 SCN_CHECK_EQ(text, "");
+                // Requests outlast the responses, so owed tokens also leave in
+                // token-return packets.
+                SCN_CHECK(b.lsw.received.back().at > Ps(700000));
+                SCN_CHECK(b.host.tokenReturnPackets > 0);
 
                 // Requests: all delivered, in order, none absorbed flit among them.
                 SCN_CHECK_EQ(b.host.queued(), 0u);
