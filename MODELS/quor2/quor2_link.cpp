@@ -67,7 +67,8 @@ quor2_link::quor2_link(sc_core::sc_module_name name, const Config& cfg, StatsKee
       static_cast<double>(cfg.CORE_CLK.value()) / static_cast<double>(flitRate.value());
   // At least one flit per cycle, and never more than the link has lanes to the
   // link switch: the batch position becomes the lane.
-  maxFlitsPerCycle = std::clamp(FlitsPerCoreCycle(ratio), 1u, std::max(1u, cfg.FLITS_PER_CYCLE_LINK));
+  maxFlitsPerCycle =
+      std::clamp(FlitsPerCoreCycle(ratio), 1u, std::max(1u, cfg.FLITS_PER_CYCLE_LINK));
 
   lswLanes = cfg.FLITS_PER_CYCLE_LSW;
   blockShift = log2(cfg.MAX_BLOCK_SIZE);
@@ -208,7 +209,8 @@ void quor2_link::SafetyCheck(Flit_P incomingFlit) {
 
   const int32_t tag = static_cast<int32_t>(f.tag);
   if (incomingTag != -1 && incomingTag != tag) {
-    std::cout << "== ERROR - Received non-contiguous packet - Expecting the rest of packet with tag "
+    std::cout << "== ERROR - Received non-contiguous packet - Expecting the rest of packet with "
+                 "tag "
               << incomingTag << std::endl;
     AbortWithFlit(incomingFlit);
   }
@@ -230,7 +232,8 @@ void quor2_link::SafetyCheck(Flit_P incomingFlit) {
     std::cout << "== ERROR - Return tokens should only be attached to tail flits" << std::endl;
     AbortWithFlit(incomingFlit);
   }
-  if (incomingRequestLength != -1 && static_cast<uint32_t>(incomingRequestLength) != f.requestLength) {
+  if (incomingRequestLength != -1 &&
+      static_cast<uint32_t>(incomingRequestLength) != f.requestLength) {
     std::cout << "== ERROR - Request size changed mid-packet - Expecting " << incomingRequestLength
               << std::endl;
     AbortWithFlit(incomingFlit);
@@ -278,7 +281,8 @@ void quor2_link::HandleClockBoundary() {
       receiveFlitEvent.notify(inputDelay);
     }
     if (!clockBoundaryBuffer.empty()) {
-      std::cout << "==ERROR - Ring-Buffer overflow in link.  Received too many flits this core cycle ("
+      std::cout << "==ERROR - Ring-Buffer overflow in link.  Received too many flits this core "
+                   "cycle ("
                 << sc_time_stamp() << ")" << std::endl;
     }
   }
@@ -344,8 +348,8 @@ void quor2_link::ForwardProcessedFlits() {
     } else if (IsAbsorbed(*f)) {
       delete f.flit;
     } else {
-      f->currentLane =
-          inputBuffer.empty() ? 0 : static_cast<int32_t>((inputBuffer.back()->currentLane + 1) % lswLanes);
+      const uint32_t next = inputBuffer.empty() ? 0 : inputBuffer.back()->currentLane + 1;
+      f->currentLane = static_cast<int32_t>(next % lswLanes);
       inputBuffer.push_back(f);
       inputBufferEvent.notify(cfg.CORE_CLK);
     }

@@ -84,8 +84,8 @@ Flit* LinkHostDouble::NextStreamFlit() {
   if (!queue.empty()) {
     Flit* f = queue.front();
     const uint64_t need = f->header ? PacketFlitCount(f->command, f->requestLength, 16) : 1;
-    if (!respectTokens || hostTokens >= need) {
-      if (respectTokens) --hostTokens;
+    if (!spendTokens || hostTokens >= need) {
+      if (spendTokens) --hostTokens;
       if (f->tail && autoReturnTokens && owedTokens > 0) {
         f->returnTokens = static_cast<uint32_t>(std::min<uint64_t>(owedTokens, 31));
         owedTokens -= f->returnTokens;

@@ -62,9 +62,10 @@ public:
   void At(const sc_time& t, Flit* f) { timed.push_back({t, f}); }
 
   // Stream mode: one write per flit period, the first one period after `start`
-  // (the periods cycle through `periodPattern`, waited before each write): the next queued flit when the host holds tokens
-  // for it (respectTokens: a header waits for the whole packet), else a token
-  // return of owed tokens (autoReturnTokens, at most 31), else a null flit.
+  // (the periods cycle through `periodPattern`, each waited before a write): the
+  // next queued flit when the host holds tokens for it (spendTokens: a header
+  // waits for the whole packet), else a token return of owed tokens
+  // (autoReturnTokens, at most 31), else a null flit.
   void StartStream(const sc_time& start, std::vector<sc_time> periodPattern) {
     streaming = true;
     streamStart = start;
@@ -73,7 +74,7 @@ public:
   void Enqueue(const std::vector<Flit*>& packet) {
     for (Flit* f : packet) queue.push_back(f);
   }
-  bool respectTokens = false;
+  bool spendTokens = false;
   bool autoReturnTokens = false;
   uint64_t hostTokens = 0;
 

@@ -769,7 +769,7 @@ TEST(LinkStream, LongMixedTrafficBothWaysAccountsForEveryTokenAndCredit) {
                   requestFlits += p.size();
                   b.host.Enqueue(p);
                 }
-                b.host.respectTokens = true;
+                b.host.spendTokens = true;
                 b.host.autoReturnTokens = true;
                 b.host.hostTokens = cfg.TOKENS_PER_LINK;
                 b.host.StartStream(Ps(0), {Ps(533), Ps(533), Ps(534)});
