@@ -199,7 +199,7 @@ void quor2_vault_controller::ProcessInputFlits() {
 // queue, its write data into the write buffer.
 void quor2_vault_controller::MoveToRequestQueue() {
   if (!transactionQueueLatch) return;
-  if (requestQueueCount == cfg.REQUEST_Q_CAPACITY) return;
+  if (requestQueueCount >= cfg.REQUEST_Q_CAPACITY) return;
   const sc_time now = sc_core::sc_time_stamp();
   const sc_time ready = now + cfg.CORE_CLK;
   const Flit_P flit = *transactionQueueLatch;
