@@ -570,6 +570,64 @@ TEST(VaultControllerResponses, WriteResponseWaitsForTheReadResponseTail) {
   }), ::testing::ExitedWithCode(0), "");
 }
 
+TEST(VaultControllerResponses, RandomMixIsServedWholeAndEveryCreditComesBack) {
+  EXPECT_EXIT(quortest::RunScenario([] {
+    Config cfg;
+    cfg.NUM_ROWS = 32768;  // more refreshes in the window
+    StatsKeeper stats(cfg);
+    VcBench b(cfg, stats);
+    const QUORCommand kinds[] = {READ_REQUEST, WRITE_REQUEST, P_WRITE_REQUEST, ATOMIC_BWR,
+                                 ATOMIC_P_DADD8, READ_REQUEST};
+    uint64_t seed = 12345;
+    auto next = [&seed](uint64_t range) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      return (seed >> 33) % range;
+    };
+    const unsigned count = 300;
+    unsigned expectedFlits = 0, expectedWriteCredits = 0;
+    std::vector<unsigned> responseFlits(count + 1, 0);
+    uint64_t cycle = 1;
+    for (unsigned tag = 1; tag <= count; ++tag) {
+      const QUORCommand kind = kinds[next(6)];
+      const unsigned length = IsAtomic(kind) ? 16 : 16 * (1 + static_cast<unsigned>(next(8)));
+      const uint64_t address = Addr(next(2), next(4), next(64), next(64));
+      b.lsw.Send(cycle, kind, tag, address, length);
+      cycle += PacketFlitCount(kind, length, 16) / 2 + 1 + next(6);
+      if (kind == READ_REQUEST) responseFlits[tag] = length / 16 + 1;
+      if (kind == WRITE_REQUEST || kind == ATOMIC_BWR) responseFlits[tag] = 1;
+      if (kind != READ_REQUEST) expectedWriteCredits += WriteDataCreditCount(kind, length, 16);
+      expectedFlits += responseFlits[tag];
+    }
+    std::ostringstream messages;
+    auto* old = std::cout.rdbuf(messages.rdbuf());
+    sc_core::sc_start(20, sc_core::SC_US);
+    std::cout.rdbuf(old);
+    SCN_CHECK_EQ(messages.str(), "");
+    SCN_CHECK_EQ(b.vsw.received.size(), expectedFlits);
+    for (unsigned tag = 1; tag <= count; ++tag) {
+      const auto flits = FlitsOf(b, tag);
+      SCN_CHECK_EQ(flits.size(), responseFlits[tag]);
+      for (size_t i = 0; i < flits.size(); ++i) {
+        SCN_CHECK_EQ(flits[i].flit.header, i == 0);
+        SCN_CHECK_EQ(flits[i].flit.tail, i + 1 == flits.size());
+      }
+    }
+    // Response packets never interleave.
+    unsigned open = 0;
+    for (const auto& r : b.vsw.received) {
+      if (open) SCN_CHECK_EQ(r.flit.tag, open);
+      open = r.flit.tail ? 0 : r.flit.tag;
+    }
+    SCN_CHECK_EQ(b.lsw.CommandCreditTimes().size(), count);
+    SCN_CHECK_EQ(b.lsw.WriteCreditTotal(), static_cast<int>(expectedWriteCredits));
+    SCN_CHECK_EQ(b.vc.responseCredits, cfg.VSW_RESPONSE_BUFFER_SIZE);
+    SCN_CHECK(b.vc.transactionQueue.empty() && b.vc.requestQueue.empty());
+    SCN_CHECK(b.vc.pendingReads.empty() && b.vc.writeDataBuffer.empty());
+    SCN_CHECK_EQ(b.vc.requestQueueCount, 0u);
+    SCN_CHECK(stats.perVaultRefresh[0] > 100);
+  }), ::testing::ExitedWithCode(0), "");
+}
+
 // ---------------------------------------------------------------- trace and state
 
 TEST(VaultControllerTrace, DramTraceLinesGiveTimeVaultCommandPartitionBankAndGap) {
