@@ -13,7 +13,7 @@ using sc_core::sc_out;
 using sc_core::sc_time;
 using sc_core::sc_vector;
 
-namespace vsw {
+namespace vswitch {
 
 unsigned PortToQuad(unsigned id, unsigned port) { return port < id ? port : port + 1; }
 
@@ -41,7 +41,7 @@ ThrottleState UpdateThrottle(ThrottleState s, int credits, int threshold, const 
 
 unsigned CreditPulseAmount(unsigned owed, unsigned limit) { return owed < limit ? owed : limit; }
 
-} // namespace vsw
+} // namespace vswitch
 
 namespace {
 inline uint32_t Bit(unsigned i) { return uint32_t{1} << i; }
@@ -150,7 +150,7 @@ void quor2_vault_switch::ReceiveFromSlices() {
       for (auto& port : inputFlitsFromSlices[v]) {
         if (!port.event()) continue;
         Flit_P f = port.read();
-        f->currentLane = vsw::NextLane(latchFlits.empty(),
+        f->currentLane = vswitch::NextLane(latchFlits.empty(),
                                        latchFlits.empty() ? 0 : latchFlits.back()->currentLane,
                                        lanes);
         if (f.IsTail()) f->startTimeVSW_L = now;
@@ -199,7 +199,7 @@ void quor2_vault_switch::ReceiveFromInterQuad() {
       const unsigned k = noted / lanes;
       Flit_P f = inputFlitsFromInterQuad[k][noted % lanes].read();
       if (f.IsTail()) f->startTimeVSW_R = now;
-      const unsigned delay = vsw::IsDiagonalPair(id, vsw::PortToQuad(id, k))
+      const unsigned delay = vswitch::IsDiagonalPair(id, vswitch::PortToQuad(id, k))
                                  ? cfg.VSW_INTERQUAD_LATCH_DELAY_Z
                                  : cfg.VSW_INTERQUAD_LATCH_DELAY;
       interquadDelayLatches[k].push_back(f);
@@ -226,7 +226,7 @@ void quor2_vault_switch::MoveToSourceBuffer() {
         SampleSource(numVaults + k, buffer.size());
         if (buffer.size() > cfg.VSW_INTERQUAD_BUFFER_SIZE)
           TimedLine() << "ERROR - Vault Switch " << id << " overflowed buffer Q"
-                      << vsw::PortToQuad(id, k) << std::endl;
+                      << vswitch::PortToQuad(id, k) << std::endl;
       }
     }
     queueEvent.notify(cycle);
@@ -357,7 +357,7 @@ bool quor2_vault_switch::WalkVault(unsigned d, unsigned v, std::size_t capacity,
   auto& buffer = vaultResponseBuffers[v];
   int& lock = destinationBufferLocks[d];
   const int vault = static_cast<int>(v);
-  const bool severalSources = vsw::MoreThanOneBit(notEmptyMask);
+  const bool severalSources = vswitch::MoreThanOneBit(notEmptyMask);
   int previousLane = -1;
   bool spanned = false;
   bool walkTook = false;
@@ -454,9 +454,9 @@ void quor2_vault_switch::HandleQueues() {
 void quor2_vault_switch::UpdateThrottles() {
   const sc_time now = Now();
   for (unsigned d = 0; d < cfg.NUM_QUADS; ++d) {
-    const int threshold = d == id ? vsw::kLinkMasterThrottleCredits : vsw::kInterQuadThrottleCredits;
-    vsw::ThrottleState s{destinationThrottle[d], destinationThrottleTime[d]};
-    s = vsw::UpdateThrottle(s, destinationCredits[d], threshold, now, cycle);
+    const int threshold = d == id ? vswitch::kLinkMasterThrottleCredits : vswitch::kInterQuadThrottleCredits;
+    vswitch::ThrottleState s{destinationThrottle[d], destinationThrottleTime[d]};
+    s = vswitch::UpdateThrottle(s, destinationCredits[d], threshold, now, cycle);
     destinationThrottle[d] = s.throttled;
     destinationThrottleTime[d] = s.until;
   }
@@ -474,7 +474,7 @@ bool quor2_vault_switch::ServeLinkMaster(bool& creditsToReturn) {
   const sc_time now = Now();
   const unsigned sources = cfg.NUM_QUADS;
   const unsigned smoothingSource = sources - 1;
-  const bool severalSources = vsw::MoreThanOneBit(notEmptyMask);
+  const bool severalSources = vswitch::MoreThanOneBit(notEmptyMask);
   int& credits = destinationCredits[id];
   unsigned sent = 0;
   bool moreWork = false;
@@ -541,7 +541,7 @@ bool quor2_vault_switch::ServeQuad(unsigned d) {
   const sc_time now = Now();
   auto& buffer = smoothingBuffers[d];
   auto& ready = smoothingBufferReadyTimes[d];
-  auto& port = outputFlitsToInterQuad[vsw::QuadToPort(id, d)];
+  auto& port = outputFlitsToInterQuad[vswitch::QuadToPort(id, d)];
   for (unsigned lane = 0; lane < lanes; ++lane) {
     if (buffer.empty() || destinationCredits[d] <= 0 || ready.front() > now) break;
     port[lane].write(Flit_P(buffer.front().flit));
@@ -568,7 +568,7 @@ void quor2_vault_switch::ReturnCredits() {
     for (unsigned s = 0; s < returnCredits.size(); ++s) {
       if (returnCredits[s] == 0) continue;
       const unsigned limit = s < numVaults ? cfg.FLITS_OUT_PER_CYCLE_VC : cfg.FLITS_PER_CYCLE_VSW;
-      const unsigned amount = vsw::CreditPulseAmount(returnCredits[s], limit);
+      const unsigned amount = vswitch::CreditPulseAmount(returnCredits[s], limit);
       creditOutputLanes[s].write(static_cast<int>(amount));
       returnCredits[s] -= amount;
     }
@@ -591,8 +591,8 @@ void quor2_vault_switch::ReceiveInterQuadCredits() {
     if (!creditInputLanes[k].event()) continue;
     const int amount = creditInputLanes[k].read();
     if (amount <= 0) continue;
-    const unsigned q = vsw::PortToQuad(id, k);
-    if (vsw::IsDiagonalPair(id, q)) {
+    const unsigned q = vswitch::PortToQuad(id, k);
+    if (vswitch::IsDiagonalPair(id, q)) {
       zcreditDelayQueue.push_back(amount);
       zcreditDelayEvent.notify(Cycles(cycle, cfg.CREDIT_RETURN_DELAY_VSW_VSW_Z));
       continue;
@@ -621,7 +621,7 @@ void quor2_vault_switch::IncrementCreditCount() {
 }
 
 void quor2_vault_switch::IncrementZCreditCount() {
-  const unsigned q = vsw::DiagonalNeighbour(id);
+  const unsigned q = vswitch::DiagonalNeighbour(id);
   destinationCredits[q] += zcreditDelayQueue.front();
   if (destinationCredits[q] > static_cast<int>(cfg.VSW_INTERQUAD_BUFFER_SIZE)) {
     std::cout << "== ERROR - Z-Credit overflow in quad " << id << std::endl;
@@ -653,7 +653,7 @@ void quor2_vault_switch::DumpState() {
   PrintBuffer(smoothingBuffers[id]);
   if (cfg.NUM_QUADS == 1) return;
   for (unsigned k = 0; k < numPorts; ++k) {
-    std::cout << "\t\tQ" << vsw::PortToQuad(id, k) << " : " << interquadBuffers[k].size()
+    std::cout << "\t\tQ" << vswitch::PortToQuad(id, k) << " : " << interquadBuffers[k].size()
               << " entries" << std::endl;
     PrintBuffer(interquadBuffers[k]);
   }

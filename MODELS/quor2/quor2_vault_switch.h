@@ -21,7 +21,7 @@
 namespace Orvane::Internal::QUOR2 {
 
 // Decisions of the vault switch that need no kernel.
-namespace vsw {
+namespace vswitch {
 
 // Quad faced by interquad port k of quad id.
 unsigned PortToQuad(unsigned id, unsigned port);
@@ -55,7 +55,7 @@ unsigned CreditPulseAmount(unsigned owed, unsigned limit);
 
 inline bool MoreThanOneBit(uint32_t mask) { return (mask & (mask - 1)) != 0; }
 
-} // namespace vsw
+} // namespace vswitch
 
 class quor2_vault_switch : public sc_core::sc_module {
 public:

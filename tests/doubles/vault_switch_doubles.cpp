@@ -325,7 +325,7 @@ VswBench::VswBench(const q2::Config& cfg, q2::StatsKeeper& stats, unsigned id)
   vsw.creditInputFromLM(lmCredits);
   lm.creditReturn(lmCredits);
   for (unsigned k = 0; k < ports; ++k) {
-    const unsigned quad = q2::vsw::PortToQuad(id, k);
+    const unsigned quad = q2::vswitch::PortToQuad(id, k);
     quads.emplace_back(new VswQuadDouble(("quad" + std::to_string(quad)).c_str(), cfg, quad));
     VswQuadDouble& q = *quads[k];
     for (unsigned i = 0; i < lanes; ++i) {

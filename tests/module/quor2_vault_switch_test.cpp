@@ -99,7 +99,7 @@ void InterQuadLatchScenario(unsigned id) {
     bench.quads[k]->sender.WriteAt(5, MakeVswPacket(100 + k, k, id, 1));
   std::vector<uint64_t> expected(3);
   for (unsigned k = 0; k < 3; ++k) {
-    const bool diagonal = vsw::IsDiagonalPair(id, vsw::PortToQuad(id, k));
+    const bool diagonal = vswitch::IsDiagonalPair(id, vswitch::PortToQuad(id, k));
     expected[k] = 5 + 1 + (diagonal ? cfg.VSW_INTERQUAD_LATCH_DELAY_Z : cfg.VSW_INTERQUAD_LATCH_DELAY);
   }
   std::vector<sc_time> arrival(3);
@@ -507,13 +507,35 @@ TEST(VaultSwitchDump, PrintsCreditsVaultBuffersSmoothingBufferAndQuadBuffers) {
 
 // ---------------------------------------------------------------- long mix
 
-TEST(VaultSwitchMix, RandomResponsesReachTheirDestinationsWholeInOrderWithAllCreditsBack) {
-  EXPECT_EXIT(
-      RunScenario([] {
+namespace {
+// Every vault sends 150 responses for random destinations, every other quad 100
+// responses for this quad, with random sizes and gaps.
+void MixScenario(bool underPressure) {
         Config cfg;
+        if (underPressure) {
+          // Small buffers and thresholds, slow link master: priority and throttles act.
+          cfg.VSW_RESPONSE_BUFFER_THRESHOLD = 4;
+          cfg.VSW_INTERQUAD_BUFFER_THRESHOLD = 4;
+          cfg.BUFFER_PRIORITY_TIME = cfg.CORE_CLK * 30;
+          cfg.BUFFER_PRIORITY_WAIT = cfg.CORE_CLK * 10;
+          cfg.LINK_MASTER_BUFFER_SIZE = 12;
+          cfg.VSW_INTERQUAD_BUFFER_SIZE = 16;
+          cfg.SMOOTHING_BUFFER_LM_SIZE = 4;
+          cfg.SMOOTHING_BUFFER_Q_SIZE = 3;
+        }
         StatsKeeper stats(cfg);
         const unsigned id = 1;
         VswBench bench(cfg, stats, id);
+        if (underPressure) bench.lm.returnDelay = cfg.CORE_CLK * 6;
+        unsigned priorityCycles = 0;
+        unsigned throttledCycles = 0;
+        VswProbe probe("probe", [&] {
+          for (uint64_t c = 0; c < 20000; ++c) {
+            wait(bench.Cycle(c) + kPs - sc_core::sc_time_stamp());
+            if (bench.vsw.usePriority) ++priorityCycles;
+            if (bench.vsw.destinationThrottle[id]) ++throttledCycles;
+          }
+        });
         std::mt19937 rng(20240611);
         const unsigned sizes[] = {1, 2, 3, 5, 9};
         std::map<unsigned, unsigned> expectedPerDestination;
@@ -586,7 +608,18 @@ TEST(VaultSwitchMix, RandomResponsesReachTheirDestinationsWholeInOrderWithAllCre
         SCN_CHECK(bench.lm.maxOutstanding <= static_cast<int>(cfg.LINK_MASTER_BUFFER_SIZE));
         SCN_CHECK_EQ(bench.lm.outstanding, 0);
         SCN_CHECK(!bench.vsw.lmLocked);
+        if (underPressure) {
+          SCN_CHECK(priorityCycles > 0);
+          SCN_CHECK(throttledCycles > 0);
+        }
         for (int lock : bench.vsw.destinationBufferLocks) SCN_CHECK_EQ(lock, -1);
-      }),
-      ::testing::ExitedWithCode(0), "");
+      }
+} // namespace
+
+TEST(VaultSwitchMix, RandomResponsesReachTheirDestinationsWholeInOrderWithAllCreditsBack) {
+  EXPECT_EXIT(RunScenario([] { MixScenario(false); }), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(VaultSwitchMix, UnderPriorityAndThrottlingTheMixStillArrivesWholeWithAllCreditsBack) {
+  EXPECT_EXIT(RunScenario([] { MixScenario(true); }), ::testing::ExitedWithCode(0), "");
 }
