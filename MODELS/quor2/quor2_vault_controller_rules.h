@@ -120,6 +120,10 @@ sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, Ba
     const auto& b = bankAt(e.partition, e.bank);
     if (b.currentBankState != ROW_ACTIVE) return t.fixedWait;
     if (b.openRow != e.row) return t.tRCDr + t.tRTP + t.tRP;
+    // A refresh is admitted even while another transaction holds its bank; its
+    // READ must not use that transaction's open row (same row number) before its
+    // own ACTIVATE, or the refresh's PRECHARGE later follows a bare ACTIVATE.
+    if (sameTagBefore && queue[i - 1].command == ACTIVATE) return t.fixedWait;
     if (now < b.nextRead) return b.nextRead - now;
     if (IsOnEdge(now, t.coreClk)) return t.tCMD;
     return sc_core::SC_ZERO_TIME;

@@ -355,3 +355,17 @@ TEST_F(IssueRules, ActivateAndPrechargeMoveTheirPartitionOnly) {
   EXPECT_EQ(grid(1, 1).nextAct, later + cfg.tAPA);
   EXPECT_EQ(grid(0, 1).nextAct, SC_ZERO_TIME);
 }
+
+// A refresh may sit in the queue behind another transaction of its bank. When
+// that transaction's row has the refresh's row number, the refresh READ must
+// still wait for the refresh's own ACTIVATE.
+TEST_F(IssueRules, RefreshReadWaitsForItsOwnActivateEvenWhenItsRowIsOpen) {
+  const unsigned refresh = 0xFFFFFFFF;
+  q = {Cmd(WRITE, 0, 0, 98, 1509), Cmd(PRECHARGE, 0, 0, 98, 1509), Cmd(ACTIVATE, 0, 0, 98, refresh),
+       Cmd(READ, 0, 0, 98, refresh), Cmd(PRECHARGE, 0, 0, 98, refresh)};
+  OpenRow(0, 0, 98);
+  EXPECT_EQ(Ask(3, between), t.fixedWait);
+  // Once the refresh's ACTIVATE has gone, its READ is an ordinary column command.
+  q.erase(q.begin() + 2);
+  EXPECT_EQ(Ask(2, between), SC_ZERO_TIME);
+}
