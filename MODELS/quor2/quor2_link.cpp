@@ -13,32 +13,12 @@ using sc_core::sc_time;
 using sc_core::sc_time_stamp;
 using sc_core::SC_ZERO_TIME;
 
-sc_time LinkFlitPeriod(unsigned flitSize, unsigned width, float linkSpeed) {
-  const unsigned uiPerFlit = (flitSize * 8) / width;
-  const float ns = static_cast<float>(uiPerFlit) * (1.0f / linkSpeed);
-  return sc_time(ns, sc_core::SC_NS);
-}
-
-unsigned FlitsPerCoreCycle(double ratio) {
-  const double up = std::ceil(ratio);
-  return static_cast<unsigned>(up - ratio > 0.95 ? std::floor(ratio) : up);
-}
-
 namespace {
 
 const char* const kFlitLine = "           Flit : ";
 
 bool IsStandardRequestSize(uint32_t length) {
   return length >= 16 && length <= 128 && length % 16 == 0;
-}
-
-unsigned LinkWidth(const Config& cfg, unsigned id) {
-  switch (id) {
-  case 1: return cfg.LINK_1_WIDTH;
-  case 2: return cfg.LINK_2_WIDTH;
-  case 3: return cfg.LINK_3_WIDTH;
-  default: return cfg.LINK_0_WIDTH;
-  }
 }
 
 void PrintFlits(const std::deque<Flit_P>& flits) {
@@ -62,7 +42,7 @@ quor2_link::quor2_link(sc_core::sc_module_name name, const Config& cfg, StatsKee
       tailCount(0), tokenReturnTag(0), lastTimeSentToLSW(SC_ZERO_TIME),
       incomingRequestLength(-1), incomingTag(-1), incomingResponseTag(-1),
       incomingCommand(NULL_COMMAND), nextFlitNumber(1), timeOfLastFlit(SC_ZERO_TIME) {
-  flitRate = LinkFlitPeriod(cfg.FLIT_SIZE, LinkWidth(cfg, id), cfg.LINK_SPEED);
+  flitRate = LinkFlitRate(cfg, ConfiguredLinkWidth(cfg, id));
   const double ratio =
       static_cast<double>(cfg.CORE_CLK.value()) / static_cast<double>(flitRate.value());
   // At least one flit per cycle, and never more than the link has lanes to the

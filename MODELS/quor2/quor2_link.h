@@ -18,16 +18,6 @@
 
 namespace Orvane::Internal::QUOR2 {
 
-// Period of one flit on a link of the given width (lanes) and lane rate (Gb/s):
-// unit intervals per flit times the unit interval, in single precision, rounded
-// to the kernel's resolution (16-byte flits on 16 lanes at 15 Gb/s: 533 ps).
-sc_core::sc_time LinkFlitPeriod(unsigned flitSize, unsigned width, float linkSpeed);
-
-// Flits taken per core cycle for a ratio core period / flit period: the ratio
-// rounded up, but rounded down when it lies just above a whole number (the
-// rounded-up value exceeds it by more than 0.95).
-unsigned FlitsPerCoreCycle(double ratio);
-
 // Global vault number of an address under mapping scheme 0: consecutive blocks of
 // 2^blockShift bytes (blockShift = log2(MAX_BLOCK_SIZE)) go to consecutive vaults.
 inline uint64_t VaultOfAddress(uint64_t addr, unsigned blockShift, unsigned numVaults) {

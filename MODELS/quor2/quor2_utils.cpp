@@ -110,17 +110,24 @@ sc_time Config::delayUntilNextClock(const sc_time& t) const {
 // ---------------------------------------------------------------------------
 // Link timing
 
-sc_time LinkFlitRate(const Config& cfg, unsigned width) {
-  const unsigned uiPerFlit = (cfg.FLIT_SIZE * 8) / width;
-  const float ns = static_cast<float>(uiPerFlit) * (1.0f / cfg.LINK_SPEED);
+sc_time LinkFlitPeriod(unsigned flitSize, unsigned width, float linkSpeed) {
+  const unsigned uiPerFlit = (flitSize * 8) / width;
+  const float ns = static_cast<float>(uiPerFlit) * (1.0f / linkSpeed);
   return sc_time(ns, SC_NS);
 }
 
+sc_time LinkFlitRate(const Config& cfg, unsigned width) {
+  return LinkFlitPeriod(cfg.FLIT_SIZE, width, cfg.LINK_SPEED);
+}
+
+unsigned FlitsPerCoreCycle(double ratio) {
+  const double up = std::ceil(ratio);
+  return static_cast<unsigned>(up - ratio > 0.95 ? std::floor(ratio) : up);
+}
+
 unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate) {
-  const double r =
-      static_cast<double>(cfg.CORE_CLK.value()) / static_cast<double>(flitRate.value());
-  const double up = std::ceil(r);
-  return static_cast<unsigned>(up - r > 0.95 ? std::floor(r) : up);
+  return FlitsPerCoreCycle(static_cast<double>(cfg.CORE_CLK.value()) /
+                           static_cast<double>(flitRate.value()));
 }
 
 unsigned ConfiguredLinkWidth(const Config& cfg, unsigned link) {

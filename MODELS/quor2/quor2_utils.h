@@ -45,11 +45,16 @@ public:
   sc_time delayUntilNextClock(const sc_time& t) const;
 };
 
-// Serial link timing, as both ends of a link compute it: the time of one flit
-// on a link of the given width (rounded to the kernel's resolution), and how many
-// flits such a link can deliver in one core cycle (a ratio just above a whole
-// number is rounded down).
+// Serial link timing, as both ends of a link compute it.
+// Period of one flit on a link of the given width (lanes) and lane rate (Gb/s):
+// unit intervals per flit times the unit interval, in single precision, rounded
+// to the kernel's resolution (16-byte flits on 16 lanes at 15 Gb/s: 533 ps).
+sc_time LinkFlitPeriod(unsigned flitSize, unsigned width, float linkSpeed);
 sc_time LinkFlitRate(const Config& cfg, unsigned width);
+// Flits taken per core cycle for a ratio core period / flit period: the ratio
+// rounded up, but rounded down when it lies just above a whole number (the
+// rounded-up value exceeds it by more than 0.95).
+unsigned FlitsPerCoreCycle(double ratio);
 unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate);
 // LINK_0_WIDTH .. LINK_3_WIDTH by link number (0 to 3).
 unsigned ConfiguredLinkWidth(const Config& cfg, unsigned link);
