@@ -19,6 +19,8 @@ struct Mix {
   const char* settings;
 };
 
+void PrintTo(const Mix& mix, std::ostream* os) { *os << mix.name; }
+
 // Every traffic mix a user can choose, each small enough to finish in well
 // under a second of wall time.
 const Mix kMixes[] = {
