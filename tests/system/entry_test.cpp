@@ -101,7 +101,7 @@ TEST(ProgramEntry, ReadPercentageRuleAlsoExitsOne) {
 }
 
 // Index of the first configuration line (the sources announce themselves first).
-size_t ListingStart(const std::vector<std::string>& lines) {
+static size_t ListingStart(const std::vector<std::string>& lines) {
   for (size_t i = 0; i < lines.size(); ++i)
     if (lines[i].find("[sc_time]: 'SIM_TIME'=") != std::string::npos) return i;
   return lines.size();
@@ -144,5 +144,3 @@ TEST(ProgramEntry, KeysSetByTheFileAreMarkedInTheListing) {
   EXPECT_EQ(lines[first + 1], "[*] [unsigned]: 'NUM_GENERATORS'=1");
   EXPECT_EQ(lines[first + 2], "[*] [unsigned]: 'NUM_REQUESTS'=5");
 }
-
-} // namespace
