@@ -57,12 +57,17 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
   SC_METHOD(MoveToRequestQueue);
   sensitive << moveToRequestQueueEvent;
   dont_initialize();
-  SC_THREAD(IssuingThread);
+  // A method: each wake looks at the queue once, one delta cycle after the
+  // wake, so the mirror banks have taken any state change due at that instant.
+  SC_METHOD(IssuingThread);
   sensitive << issueEvents;
-  SC_THREAD(SendResponseThread);
+  dont_initialize();
+  SC_METHOD(SendResponseThread);
   sensitive << responseEvent;
-  SC_THREAD(GetResponseData);
+  dont_initialize();
+  SC_METHOD(GetResponseData);
   sensitive << tsvDataIn;
+  dont_initialize();
   SC_THREAD(ReturnCommandCredit);
   sensitive << commandCreditReturnEvent;
   SC_THREAD(ReturnWriteCredits);
@@ -361,27 +366,30 @@ sc_time quor2_vault_controller::IsIssuable(size_t queueIndex) const {
 // command, at most one per slot.
 void quor2_vault_controller::IssuingThread() {
   const auto bankAt = [this](unsigned p, unsigned b) -> quor2_bank& { return Bank(p, b); };
-  while (true) {
-    wait();
-    const sc_time now = sc_core::sc_time_stamp();
-    if (!IsOnEdge(now, cfg.tCMD))
-      std::cout << "UNALIGNED CLOCK!!!!!!!!!!\n\tTime Now=" << now << ", period=" << cfg.tCMD
-                << std::endl;
-    sc_time shortest = sc_core::sc_max_time();
-    for (size_t i = 0; i < requestQueue.size(); ++i) {
-      const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing);
-      if (w == SC_ZERO_TIME) {
-        Issue(i, now);
-        shortest = SC_ZERO_TIME;
-        break;
-      }
-      shortest = std::min(shortest, w);
+  if (!issueLookPending) {
+    issueLookPending = true;
+    next_trigger(SC_ZERO_TIME);
+    return;
+  }
+  issueLookPending = false;
+  const sc_time now = sc_core::sc_time_stamp();
+  if (!IsOnEdge(now, cfg.tCMD))
+    std::cout << "UNALIGNED CLOCK!!!!!!!!!!\n\tTime Now=" << now << ", period=" << cfg.tCMD
+              << std::endl;
+  sc_time shortest = sc_core::sc_max_time();
+  for (size_t i = 0; i < requestQueue.size(); ++i) {
+    const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing);
+    if (w == SC_ZERO_TIME) {
+      Issue(i, now);
+      shortest = SC_ZERO_TIME;
+      break;
     }
-    if (!requestQueue.empty()) {
-      const uint64_t slot = cfg.tCMD.value();
-      const uint64_t w = std::max(shortest, cfg.tCMD).value();
-      issueEvents.notify(sc_time::from_value((w + slot - 1) / slot * slot));
-    }
+    shortest = std::min(shortest, w);
+  }
+  if (!requestQueue.empty()) {
+    const uint64_t slot = cfg.tCMD.value();
+    const uint64_t w = std::max(shortest, cfg.tCMD).value();
+    issueEvents.notify(sc_time::from_value((w + slot - 1) / slot * slot));
   }
 }
 
@@ -505,26 +513,25 @@ void quor2_vault_controller::RefreshThread() {
 // ---------------------------------------------------------------- responses
 
 void quor2_vault_controller::GetResponseData() {
-  while (true) {
-    wait();
+  // A bus change arms the read one core cycle later (each read-data packet
+  // differs from the one before, so every packet is a change).
+  if (!readDataPending) {
     if (!tsvDataIn.event()) {
       std::cout << "?????????A" << std::endl;
       ExitRun(1);
     }
-    wait(cfg.CORE_CLK);
-    const sc_time now = sc_core::sc_time_stamp();
-    pendingReadResponses.push_back(tsvDataIn.read());
-    pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));
-    responseEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, cfg.MI_OUT_DELAY));
+    readDataPending = true;
+    next_trigger(cfg.CORE_CLK);
+    return;
   }
+  readDataPending = false;
+  const sc_time now = sc_core::sc_time_stamp();
+  pendingReadResponses.push_back(tsvDataIn.read());
+  pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));
+  responseEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, cfg.MI_OUT_DELAY));
 }
 
-void quor2_vault_controller::SendResponseThread() {
-  while (true) {
-    wait();
-    SendResponseStep(sc_core::sc_time_stamp());
-  }
-}
+void quor2_vault_controller::SendResponseThread() { SendResponseStep(sc_core::sc_time_stamp()); }
 
 Flit_P quor2_vault_controller::MakeReadResponseFlit(const Flit& request, bool header,
                                                     bool tail) const {
