@@ -7,8 +7,7 @@ tlm::tlm_generic_payload* kvl_memory_manager::allocate() {
     free_list = free_list->next;
     return trans;
   }
-  made.push_back(new tlm::tlm_generic_payload(this));
-  return made.back();
+  return new tlm::tlm_generic_payload(this);
 }
 
 void kvl_memory_manager::free(tlm::tlm_generic_payload* trans) {

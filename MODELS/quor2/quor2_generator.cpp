@@ -61,11 +61,7 @@ quor2_generator::quor2_generator(sc_core::sc_module_name name, unsigned int id,
     ExitRun(1);
   }
 
-  // A method on the rising edge: the first edge only starts it, as a clocked
-  // thread's first activation would, so the first requests go at the second.
-  SC_METHOD(SendTraffic);
-  sensitive << clk.pos();
-  dont_initialize();
+  SC_CTHREAD(SendTraffic, clk.pos());
   SC_METHOD(ToggleDone);
   sensitive << doneEvent;
   dont_initialize();
@@ -253,15 +249,11 @@ void quor2_generator::CheckCompletion() {
 }
 
 void quor2_generator::SendTraffic() {
-  if (!trafficStarted) {
-    trafficStarted = true;
-    return;
+  while (true) {
+    sc_core::wait();
+    if (issuedRequests > cfg.NUM_REQUESTS) return;
+    if (!failedRequest) GenerateRequestTLM();
   }
-  if (issuedRequests > cfg.NUM_REQUESTS) {
-    next_trigger(finishedIssuing);  // never notified: nothing more to issue
-    return;
-  }
-  if (!failedRequest) GenerateRequestTLM();
 }
 
 void quor2_generator::ToggleDone() { done.write(true); }

@@ -73,8 +73,6 @@ public:
   void GenerateRequestTLM();
 
 private:
-  bool trafficStarted = false;
-  sc_core::sc_event finishedIssuing;
   // Shift amounts of the address layout, fixed by the geometry.
   unsigned blockShift = 0;     // log2(MAX_BLOCK_SIZE) - log2(BYTE_OFFSET)
   unsigned offsetShift = 0;    // log2(BYTE_OFFSET)

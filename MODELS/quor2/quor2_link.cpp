@@ -71,12 +71,9 @@ quor2_link::quor2_link(sc_core::sc_module_name name, const Config& cfg, StatsKee
   SC_METHOD(ReceiveRequestFlits);
   sensitive << requestLinks;
   dont_initialize();
-  // Both run as methods re-armed with timed triggers: the same timing as a
-  // thread that waits, without a coroutine switch on every core cycle.
-  SC_METHOD(HandleClockBoundary);
-  SC_METHOD(ReceiveResponseFlits);
+  SC_THREAD(HandleClockBoundary);
+  SC_THREAD(ReceiveResponseFlits);
   for (auto& lane : inputsFromVaultSwitch) sensitive << lane;
-  dont_initialize();
   SC_METHOD(SendResponseFlits);
   sensitive << responseEvent;
   dont_initialize();
@@ -245,29 +242,29 @@ void quor2_link::SafetyCheck(Flit_P incomingFlit) {
 }
 
 void quor2_link::HandleClockBoundary() {
-  // Runs at time 0 only to arm the first edge; then once per core cycle.
-  next_trigger(cfg.CORE_CLK);
-  if (sc_time_stamp() == SC_ZERO_TIME) return;
-  if (!clockBoundaryBuffer.empty()) {
-    std::vector<Flit_P> batch;
-    if (!spareBatches.empty()) {
-      batch = std::move(spareBatches.back());
-      spareBatches.pop_back();
+  while (true) {
+    sc_core::wait(cfg.CORE_CLK);
+    if (!clockBoundaryBuffer.empty()) {
+      std::vector<Flit_P> batch;
+      if (!spareBatches.empty()) {
+        batch = std::move(spareBatches.back());
+        spareBatches.pop_back();
+      }
+      const size_t n = std::min<size_t>(maxFlitsPerCycle, clockBoundaryBuffer.size());
+      for (size_t lane = 0; lane < n; ++lane) {
+        Flit_P f = clockBoundaryBuffer.front();
+        clockBoundaryBuffer.pop_front();
+        f->currentLane = static_cast<int32_t>(lane);
+        batch.push_back(f);
+      }
+      inputDelayBuffer.push_back(std::move(batch));
+      receiveFlitEvent.notify(inputDelay);
     }
-    const size_t n = std::min<size_t>(maxFlitsPerCycle, clockBoundaryBuffer.size());
-    for (size_t lane = 0; lane < n; ++lane) {
-      Flit_P f = clockBoundaryBuffer.front();
-      clockBoundaryBuffer.pop_front();
-      f->currentLane = static_cast<int32_t>(lane);
-      batch.push_back(f);
+    if (!clockBoundaryBuffer.empty()) {
+      std::cout << "==ERROR - Ring-Buffer overflow in link.  Received too many flits this core "
+                   "cycle ("
+                << sc_time_stamp() << ")" << std::endl;
     }
-    inputDelayBuffer.push_back(std::move(batch));
-    receiveFlitEvent.notify(inputDelay);
-  }
-  if (!clockBoundaryBuffer.empty()) {
-    std::cout << "==ERROR - Ring-Buffer overflow in link.  Received too many flits this core "
-                 "cycle ("
-              << sc_time_stamp() << ")" << std::endl;
   }
 }
 
@@ -397,36 +394,31 @@ uint64_t quor2_link::ComputeDestinationField(uint64_t addr) {
 // Response side
 
 void quor2_link::ReceiveResponseFlits() {
-  // First run (a lane changed): note the lanes, then look again one core cycle
-  // later; lane changes in between are not seen, as the vault switch writes each
-  // lane at most once per cycle.
-  if (!responseIntakePending) {
+  while (true) {
+    sc_core::wait();
     for (size_t lane = 0; lane < laneHasFlit.size(); ++lane)
       laneHasFlit[lane] = inputsFromVaultSwitch[lane].event() ? 1 : 0;
-    responseIntakePending = true;
-    next_trigger(cfg.CORE_CLK);
-    return;
-  }
-  responseIntakePending = false;
-  for (size_t lane = 0; lane < laneHasFlit.size(); ++lane) {
-    if (!laneHasFlit[lane]) continue;
-    Flit_P f = inputsFromVaultSwitch[lane].read();
-    const int32_t tag = static_cast<int32_t>(f->tag);
-    if (incomingResponseTag != -1 && incomingResponseTag != tag) {
-      std::cout << "== ERROR - Non-contiguous packet in LM" << id << std::endl;
-      AbortRun();
+    sc_core::wait(cfg.CORE_CLK);
+    for (size_t lane = 0; lane < laneHasFlit.size(); ++lane) {
+      if (!laneHasFlit[lane]) continue;
+      Flit_P f = inputsFromVaultSwitch[lane].read();
+      const int32_t tag = static_cast<int32_t>(f->tag);
+      if (incomingResponseTag != -1 && incomingResponseTag != tag) {
+        std::cout << "== ERROR - Non-contiguous packet in LM" << id << std::endl;
+        AbortRun();
+      }
+      if (f->header) incomingResponseTag = tag;
+      if (f->tail) {
+        incomingResponseTag = -1;
+        f->startTimeRspLink = sc_time_stamp();
+        ++tailCount;
+      }
+      outputBuffer.push_back(f);
+      if (outputBuffer.size() > cfg.LINK_MASTER_BUFFER_SIZE)
+        TimedLine() << "ERROR - Link Master " << id << " buffer exceeded capacity" << std::endl;
     }
-    if (f->header) incomingResponseTag = tag;
-    if (f->tail) {
-      incomingResponseTag = -1;
-      f->startTimeRspLink = sc_time_stamp();
-      ++tailCount;
-    }
-    outputBuffer.push_back(f);
-    if (outputBuffer.size() > cfg.LINK_MASTER_BUFFER_SIZE)
-      TimedLine() << "ERROR - Link Master " << id << " buffer exceeded capacity" << std::endl;
+    if (tailCount != 0) responseEvent.notify(cfg.delayUntilNextPeriod(sc_time_stamp(), flitRate));
   }
-  if (tailCount != 0) responseEvent.notify(cfg.delayUntilNextPeriod(sc_time_stamp(), flitRate));
 }
 
 // Whether the front flit may go now: only with a complete packet waiting, and

@@ -109,7 +109,6 @@ private:
 
   // Per-pass scratch and recycled batch storage.
   std::vector<char> laneHasFlit;
-  bool responseIntakePending = false;
   std::vector<std::vector<Flit_P>> spareBatches;
 
   void CreditHostTokens(const Flit& f, const char* origin);

@@ -95,7 +95,7 @@ quor2_quor_controller::quor2_quor_controller(sc_core::sc_module_name name, const
   requestLinks.init(links);
   responseLinks.init(links);
 
-  SC_METHOD(IssueRequest);
+  SC_THREAD(IssueRequest);
   SC_METHOD(ReturnResponse);
   sensitive << responseEvent;
   dont_initialize();
@@ -257,16 +257,13 @@ void quor2_quor_controller::CountRequestSize(std::vector<uint64_t>& counters, un
 
 void quor2_quor_controller::IssueRequest() {
   const unsigned links = cfg.NUM_LINKS;
-  // Runs at time 0 only to arm the first flit period; then once per period,
-  // every third period one picosecond longer at 15 Gb/s.
-  if (issueStarted) {
+  while (true) {
+    sc_core::wait(clockCounter == 2 ? adjustedFlitRate : flitRate);
+    clockCounter = clockCounter == 2 ? 0 : clockCounter + 1;
     const sc_time now = sc_core::sc_time_stamp();
     for (unsigned l = 0; l < links; ++l) IssueOnLink(l, now);
     RetryParkedRequests();
   }
-  issueStarted = true;
-  next_trigger(clockCounter == 2 ? adjustedFlitRate : flitRate);
-  clockCounter = clockCounter == 2 ? 0 : clockCounter + 1;
 }
 
 // Writes exactly one new flit on the link: the next request flit when it may

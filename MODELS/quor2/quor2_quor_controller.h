@@ -96,7 +96,6 @@ public:
   void b_transport(tlm::tlm_generic_payload& trans, sc_core::sc_time& delay);
 
 private:
-  bool issueStarted = false;  // the issue process has armed its first flit period
   unsigned ChooseLink(const tlm::tlm_generic_payload& trans);
   bool ReceiveAtomic(tlm::tlm_generic_payload& trans, int generatorID, QUORCommand command,
                      unsigned link, unsigned leadingNulls);

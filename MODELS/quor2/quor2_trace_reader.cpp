@@ -62,11 +62,7 @@ quor2_trace_reader::quor2_trace_reader(sc_core::sc_module_name name, unsigned in
 }
 
 void quor2_trace_reader::RegisterProcesses() {
-  // A method on the rising edge: the first edge only starts it, as a clocked
-  // thread's first activation would, so the first lines go at the second.
-  SC_METHOD(IssuingThread);
-  sensitive << clk.pos();
-  dont_initialize();
+  SC_CTHREAD(IssuingThread, clk.pos());
   SC_METHOD(ToggleDone);
   sensitive << doneEvent;
   dont_initialize();
@@ -86,15 +82,11 @@ void quor2_trace_reader::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER
 quor2_trace_reader::socket_type* quor2_trace_reader::GetRequestSocket() { return &socket; }
 
 void quor2_trace_reader::IssuingThread() {
-  if (!issuingStarted) {
-    issuingStarted = true;
-    return;
+  while (true) {
+    sc_core::wait();
+    if (AtEnd()) return;
+    if (!failedRequest) GenerateTLMRequest();
   }
-  if (AtEnd()) {
-    next_trigger(finishedIssuing);  // never notified: the trace is replayed
-    return;
-  }
-  if (!failedRequest) GenerateTLMRequest();
 }
 
 void quor2_trace_reader::ToggleDone() { done.write(true); }

@@ -64,8 +64,6 @@ public:
   [[noreturn]] void MalformedLine(std::string line);
 
 private:
-  bool issuingStarted = false;
-  sc_core::sc_event finishedIssuing;
   unsigned bankShift = 0;
   unsigned vaultShift = 0;
   unsigned blockShift = 0;

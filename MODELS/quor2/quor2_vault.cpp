@@ -23,56 +23,29 @@ quor2_vault::quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsK
     }
   }
 
-  // Methods re-armed with a timed trigger: the timing of a thread that waits,
-  // without a coroutine switch per command.
-  SC_METHOD(ReceiveCommand);
+  SC_THREAD(ReceiveCommand);
   sensitive << tsvCommandBus;
-  dont_initialize();
-  SC_METHOD(ReceiveData);
+  SC_THREAD(ReceiveData);
   sensitive << tsvDataIn;
-  dont_initialize();
   SC_METHOD(ResponseDataThread);
   sensitive << responseDataEvent;
   dont_initialize();
 }
 
 void quor2_vault::ReceiveCommand() {
-  // Three steps per command: a bus change arms the look one tCMD later (changes
-  // in between are not seen); the look takes the bus value of that instant; one
-  // delta cycle later the command is applied, after the banks have taken any
-  // state change due at the same instant.
-  switch (commandStep) {
-  case CommandStep::Idle:
-    commandStep = CommandStep::Look;
-    next_trigger(cfg.tCMD);
-    return;
-  case CommandStep::Look:
-    seenCommand = tsvCommandBus.read();
-    commandStep = CommandStep::Apply;
-    next_trigger(sc_core::SC_ZERO_TIME);
-    return;
-  case CommandStep::Apply:
-    HandleCommand(seenCommand, sc_core::sc_time_stamp());
-    // The next command may have changed the bus at the look instant: its change
-    // shows in this very delta cycle and starts its own wait.
-    if (tsvCommandBus.event()) {
-      commandStep = CommandStep::Look;
-      next_trigger(cfg.tCMD);
-    } else {
-      commandStep = CommandStep::Idle;
-    }
-    return;
+  while (true) {
+    sc_core::wait();
+    sc_core::wait(cfg.tCMD);
+    HandleCommand(tsvCommandBus.read(), sc_core::sc_time_stamp());
   }
 }
 
 void quor2_vault::ReceiveData() {
-  // Write data is consumed, one burst at a time, and not stored.
-  if (!dataPending) {
-    dataPending = true;
-    next_trigger(cfg.BL);
-    return;
+  // Write data is consumed and not stored.
+  while (true) {
+    sc_core::wait();
+    sc_core::wait(cfg.BL);
   }
-  dataPending = false;
 }
 
 void quor2_vault::ResponseDataThread() {

@@ -45,11 +45,6 @@ public:
   void HandleCommand(const DRAMBusPacket& p, const sc_core::sc_time& now);
 
 private:
-  enum class CommandStep { Idle, Look, Apply };
-  CommandStep commandStep = CommandStep::Idle;
-  DRAMBusPacket seenCommand;
-  bool dataPending = false;     // a write-data burst is being consumed
-
   void CheckCommand(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyActivate(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyPrecharge(const DRAMBusPacket& p, const sc_core::sc_time& now);

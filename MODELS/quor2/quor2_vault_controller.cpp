@@ -57,17 +57,12 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
   SC_METHOD(MoveToRequestQueue);
   sensitive << moveToRequestQueueEvent;
   dont_initialize();
-  // A method: each wake looks at the queue once, one delta cycle after the
-  // wake, so the mirror banks have taken any state change due at that instant.
-  SC_METHOD(IssuingThread);
+  SC_THREAD(IssuingThread);
   sensitive << issueEvents;
-  dont_initialize();
-  SC_METHOD(SendResponseThread);
+  SC_THREAD(SendResponseThread);
   sensitive << responseEvent;
-  dont_initialize();
-  SC_METHOD(GetResponseData);
+  SC_THREAD(GetResponseData);
   sensitive << tsvDataIn;
-  dont_initialize();
   SC_THREAD(ReturnCommandCredit);
   sensitive << commandCreditReturnEvent;
   SC_THREAD(ReturnWriteCredits);
@@ -366,30 +361,27 @@ sc_time quor2_vault_controller::IsIssuable(size_t queueIndex) const {
 // command, at most one per slot.
 void quor2_vault_controller::IssuingThread() {
   const auto bankAt = [this](unsigned p, unsigned b) -> quor2_bank& { return Bank(p, b); };
-  if (!issueLookPending) {
-    issueLookPending = true;
-    next_trigger(SC_ZERO_TIME);
-    return;
-  }
-  issueLookPending = false;
-  const sc_time now = sc_core::sc_time_stamp();
-  if (!IsOnEdge(now, cfg.tCMD))
-    std::cout << "UNALIGNED CLOCK!!!!!!!!!!\n\tTime Now=" << now << ", period=" << cfg.tCMD
-              << std::endl;
-  sc_time shortest = sc_core::sc_max_time();
-  for (size_t i = 0; i < requestQueue.size(); ++i) {
-    const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing);
-    if (w == SC_ZERO_TIME) {
-      Issue(i, now);
-      shortest = SC_ZERO_TIME;
-      break;
+  while (true) {
+    wait();
+    const sc_time now = sc_core::sc_time_stamp();
+    if (!IsOnEdge(now, cfg.tCMD))
+      std::cout << "UNALIGNED CLOCK!!!!!!!!!!\n\tTime Now=" << now << ", period=" << cfg.tCMD
+                << std::endl;
+    sc_time shortest = sc_core::sc_max_time();
+    for (size_t i = 0; i < requestQueue.size(); ++i) {
+      const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing);
+      if (w == SC_ZERO_TIME) {
+        Issue(i, now);
+        shortest = SC_ZERO_TIME;
+        break;
+      }
+      shortest = std::min(shortest, w);
     }
-    shortest = std::min(shortest, w);
-  }
-  if (!requestQueue.empty()) {
-    const uint64_t slot = cfg.tCMD.value();
-    const uint64_t w = std::max(shortest, cfg.tCMD).value();
-    issueEvents.notify(sc_time::from_value((w + slot - 1) / slot * slot));
+    if (!requestQueue.empty()) {
+      const uint64_t slot = cfg.tCMD.value();
+      const uint64_t w = std::max(shortest, cfg.tCMD).value();
+      issueEvents.notify(sc_time::from_value((w + slot - 1) / slot * slot));
+    }
   }
 }
 
@@ -513,25 +505,26 @@ void quor2_vault_controller::RefreshThread() {
 // ---------------------------------------------------------------- responses
 
 void quor2_vault_controller::GetResponseData() {
-  // A bus change arms the read one core cycle later (each read-data packet
-  // differs from the one before, so every packet is a change).
-  if (!readDataPending) {
+  while (true) {
+    wait();
     if (!tsvDataIn.event()) {
       std::cout << "?????????A" << std::endl;
       ExitRun(1);
     }
-    readDataPending = true;
-    next_trigger(cfg.CORE_CLK);
-    return;
+    wait(cfg.CORE_CLK);
+    const sc_time now = sc_core::sc_time_stamp();
+    pendingReadResponses.push_back(tsvDataIn.read());
+    pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));
+    responseEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, cfg.MI_OUT_DELAY));
   }
-  readDataPending = false;
-  const sc_time now = sc_core::sc_time_stamp();
-  pendingReadResponses.push_back(tsvDataIn.read());
-  pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));
-  responseEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, cfg.MI_OUT_DELAY));
 }
 
-void quor2_vault_controller::SendResponseThread() { SendResponseStep(sc_core::sc_time_stamp()); }
+void quor2_vault_controller::SendResponseThread() {
+  while (true) {
+    wait();
+    SendResponseStep(sc_core::sc_time_stamp());
+  }
+}
 
 Flit_P quor2_vault_controller::MakeReadResponseFlit(const Flit& request, bool header,
                                                     bool tail) const {

@@ -108,8 +108,6 @@ public:
   void DumpState() const;
 
 private:
-  bool issueLookPending = false;  // the queue is looked at one delta after the wake
-  bool readDataPending = false;  // a read-data packet is read one cycle after it appears
   VcTiming timing;
   // Admission waits while fewer credits than this remain: never below the
   // largest response, so taking a response's credits cannot wrap the count.

@@ -89,12 +89,9 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
         static_cast<int>(d == id ? cfg.LINK_MASTER_BUFFER_SIZE : cfg.VSW_INTERQUAD_BUFFER_SIZE);
   notedInterQuadPorts.reserve(numPorts * lanes);
 
-  // The intake and latch steps run as methods (re-armed with timed triggers
-  // where they wait): the timing of waiting threads without coroutine switches.
-  SC_METHOD(ReceiveFromSlices);
+  SC_THREAD(ReceiveFromSlices);
   for (auto& vault : inputFlitsFromSlices)
     for (auto& port : vault) sensitive << port;
-  dont_initialize();
   SC_THREAD(ReturnCredits);
   sensitive << returnCreditEvent;
   SC_METHOD(IncrementCreditCount);
@@ -112,16 +109,13 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
   SC_METHOD(MoveToSmoothingBuffers);
   sensitive << smoothingBufferEvent;
   dont_initialize();
-  SC_METHOD(MoveToResponseBuffer);
+  SC_THREAD(MoveToResponseBuffer);
   sensitive << vaultLatchStallEvent;
-  dont_initialize();
-  SC_METHOD(MoveToSourceBuffer);
+  SC_THREAD(MoveToSourceBuffer);
   sensitive << interquadLatchStallEvent;
-  dont_initialize();
-  SC_METHOD(ReceiveFromInterQuad);
+  SC_THREAD(ReceiveFromInterQuad);
   for (auto& port : inputFlitsFromInterQuad)
     for (auto& lane : port) sensitive << lane;
-  dont_initialize();
   SC_METHOD(ReceiveInterQuadCredits);
   for (auto& port : creditInputLanes) sensitive << port;
   SC_METHOD(TurnOffPriority);
@@ -147,7 +141,8 @@ void quor2_vault_switch::SampleSource(unsigned s, std::size_t length) {
 
 void quor2_vault_switch::ReceiveFromSlices() {
   const sc_time latch = Cycles(cycle, cfg.VSW_LATCH_DELAY);
-  {
+  while (true) {
+    wait();
     const sc_time now = Now();
     lastReceiveFromSlice = now.value();
     for (unsigned v = 0; v < numVaults; ++v) {
@@ -168,7 +163,8 @@ void quor2_vault_switch::ReceiveFromSlices() {
 }
 
 void quor2_vault_switch::MoveToResponseBuffer() {
-  {
+  while (true) {
+    wait();
     const sc_time now = Now();
     for (unsigned v = 0; v < numVaults; ++v) {
       auto& latchFlits = vaultDelayLatches[v];
@@ -191,19 +187,13 @@ void quor2_vault_switch::MoveToResponseBuffer() {
 }
 
 void quor2_vault_switch::ReceiveFromInterQuad() {
-  // A change notes the ports that changed; the flits are read one cycle later.
-  // Changes in between are not seen (senders write each port once per cycle).
-  if (!interQuadIntakePending) {
+  while (true) {
+    wait();
     notedInterQuadPorts.clear();
     for (unsigned k = 0; k < numPorts; ++k)
       for (unsigned j = 0; j < lanes; ++j)
         if (inputFlitsFromInterQuad[k][j].event()) notedInterQuadPorts.push_back(k * lanes + j);
-    interQuadIntakePending = true;
-    next_trigger(cycle);
-    return;
-  }
-  interQuadIntakePending = false;
-  {
+    wait(cycle);
     const sc_time now = Now();
     for (unsigned noted : notedInterQuadPorts) {
       const unsigned k = noted / lanes;
@@ -220,7 +210,8 @@ void quor2_vault_switch::ReceiveFromInterQuad() {
 }
 
 void quor2_vault_switch::MoveToSourceBuffer() {
-  {
+  while (true) {
+    wait();
     const sc_time now = Now();
     for (unsigned k = 0; k < numPorts; ++k) {
       auto& latchFlits = interquadDelayLatches[k];

@@ -138,7 +138,6 @@ private:
   const sc_core::sc_time cycle;
   // Ports noted by ReceiveFromInterQuad while it waits its cycle (k * lanes + j).
   std::vector<unsigned> notedInterQuadPorts;
-  bool interQuadIntakePending = false;  // noted ports are read one cycle later
 
   void CheckAlignment() const;
   sc_core::sc_time Now() const { return sc_core::sc_time_stamp(); }
