@@ -7,7 +7,8 @@ tlm::tlm_generic_payload* kvl_memory_manager::allocate() {
     free_list = free_list->next;
     return trans;
   }
-  return new tlm::tlm_generic_payload(this);
+  made.push_back(new tlm::tlm_generic_payload(this));
+  return made.back();
 }
 
 void kvl_memory_manager::free(tlm::tlm_generic_payload* trans) {

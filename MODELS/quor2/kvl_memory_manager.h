@@ -7,6 +7,8 @@
 
 #include <tlm>
 
+#include <vector>
+
 class kvl_memory_manager : public tlm::tlm_mm_interface {
 public:
   // One link of the record chain: `next` leads to older free entries, `prev`
@@ -19,6 +21,9 @@ public:
 
   access* free_list = nullptr;
   access* empties = nullptr;
+  // Every payload this pool made, in flight or free: the pool owns them all, so
+  // payloads still in flight when a run stops remain its own, not lost memory.
+  std::vector<tlm::tlm_generic_payload*> made;
 
   kvl_memory_manager() = default;
   kvl_memory_manager(const kvl_memory_manager&) = delete;
