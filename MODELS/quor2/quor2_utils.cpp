@@ -325,6 +325,15 @@ void RequirePowerOfTwo(const char* key, unsigned value) {
 // Rules beyond the published seventeen: every value that would later crash the
 // model, hang it or index outside its tables is refused here.
 void CheckModelLimits(const Config& cfg) {
+  // The size shares are summed in 32 bits: shares above 100 could wrap to a sum
+  // of 100 and pass the sum rule.
+  const unsigned shares[16] = {
+      cfg.PERCENTAGE_RD_16B, cfg.PERCENTAGE_RD_32B, cfg.PERCENTAGE_RD_48B, cfg.PERCENTAGE_RD_64B,
+      cfg.PERCENTAGE_RD_80B, cfg.PERCENTAGE_RD_96B, cfg.PERCENTAGE_RD_112B, cfg.PERCENTAGE_RD_128B,
+      cfg.PERCENTAGE_WR_16B, cfg.PERCENTAGE_WR_32B, cfg.PERCENTAGE_WR_48B, cfg.PERCENTAGE_WR_64B,
+      cfg.PERCENTAGE_WR_80B, cfg.PERCENTAGE_WR_96B, cfg.PERCENTAGE_WR_112B, cfg.PERCENTAGE_WR_128B};
+  for (const unsigned share : shares)
+    if (share > 100) Refuse({"ERROR - Request size percentages must each be between 0 and 100"});
   if (cfg.CORE_CLK == sc_core::SC_ZERO_TIME) Refuse({"ERROR - CORE_CLK must be greater than 0"});
   if (cfg.NUM_QUADS < 1 || cfg.NUM_QUADS > 4) Refuse({"ERROR - NUM_QUADS must be between 1 and 4"});
   if (cfg.NUM_LINKS != cfg.NUM_QUADS)

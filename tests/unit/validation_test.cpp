@@ -127,6 +127,12 @@ void OneQuad(Config& c, unsigned vaults) {
 // outside the model's tables.
 const std::vector<Rule>& ModelLimitRules() {
   static const std::vector<Rule> rules = {
+      {"size share wrapping to 100",
+       [](Config& c) {
+         c.PERCENTAGE_RD_16B = 0x80000000u;
+         c.PERCENTAGE_RD_32B = 0x80000000u;
+       },
+       {"ERROR - Request size percentages must each be between 0 and 100"}},
       {"core clock zero", [](Config& c) { c.CORE_CLK = sc_core::SC_ZERO_TIME; },
        {"ERROR - CORE_CLK must be greater than 0"}},
       {"no quads", [](Config& c) { c.NUM_QUADS = 0; },
