@@ -2,6 +2,7 @@
 
 #include "quor2_dram_bus_packet.h"
 #include "quor2_messages.h"
+#include "quor2_ports.h"
 #include "quor2_quad.h"
 
 #include <iostream>
@@ -9,16 +10,6 @@
 
 namespace Orvane::Internal::QUOR2 {
 
-namespace {
-template <typename T>
-void InitLanes(sc_core::sc_vector<sc_core::sc_vector<T>>& v, unsigned outer, unsigned lanes) {
-  v.init(outer, [lanes](const char* name, size_t) {
-    auto* inner = new sc_core::sc_vector<T>(name);
-    inner->init(lanes);
-    return inner;
-  });
-}
-} // namespace
 
 quor2_cube::quor2_cube(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats)
     : sc_core::sc_module(name), requestLinks("requestLinks"), responseLinks("responseLinks"),
@@ -38,8 +29,8 @@ quor2_cube::quor2_cube(sc_core::sc_module_name name, const Config& cfg, StatsKee
   }
 
   const unsigned pairs = cfg.NUM_QUADS * (cfg.NUM_QUADS - 1);
-  InitLanes(interQuadLanesLSW, pairs, cfg.FLITS_PER_CYCLE_LSW);
-  InitLanes(interQuadLanesVSW, pairs, cfg.FLITS_PER_CYCLE_VSW);
+  InitNested(interQuadLanesLSW, pairs, cfg.FLITS_PER_CYCLE_LSW);
+  InitNested(interQuadLanesVSW, pairs, cfg.FLITS_PER_CYCLE_VSW);
   interQuadEarlyCreditsLSW.init(pairs);
   interQuadCreditsLSW.init(pairs);
   interQuadCreditsVSW.init(pairs);

@@ -3,6 +3,7 @@
 #include "quor2_clock.h"
 #include "quor2_flit.h"
 #include "quor2_messages.h"
+#include "quor2_ports.h"
 
 #include <algorithm>
 #include <iostream>
@@ -64,12 +65,8 @@ quor2_link_switch::quor2_link_switch(sc_core::sc_module_name name, const Config&
   const unsigned lanes = cfg.FLITS_PER_CYCLE_LSW;
   numDestinations = vaults + quads - 1;
 
-  outputFlitsToInterQuad.init(quads - 1, [lanes](const char* n, size_t) {
-    return new sc_core::sc_vector<sc_core::sc_out<Flit_P>>(n, lanes);
-  });
-  inputFlitsFromInterQuad.init(quads - 1, [lanes](const char* n, size_t) {
-    return new sc_core::sc_vector<sc_core::sc_in<Flit_P>>(n, lanes);
-  });
+  InitNested(outputFlitsToInterQuad, quads - 1, lanes);
+  InitNested(inputFlitsFromInterQuad, quads - 1, lanes);
 
   sourceBufferRoundRobin = id;
   vaultRoundRobin.assign(quads, 0);

@@ -2,6 +2,7 @@
 
 #include "quor2_link.h"
 #include "quor2_link_switch.h"
+#include "quor2_ports.h"
 #include "quor2_slice.h"
 #include "quor2_vault_switch.h"
 
@@ -13,15 +14,6 @@ namespace Orvane::Internal::QUOR2 {
 namespace {
 std::string Numbered(const char* prefix, unsigned n) { return prefix + std::to_string(n); }
 
-// Sizes a vector of port or signal vectors: outer entries of inner lanes each.
-template <typename T>
-void InitNested(sc_core::sc_vector<sc_core::sc_vector<T>>& v, unsigned outer, unsigned inner) {
-  v.init(outer, [inner](const char* name, size_t) {
-    auto* lanes = new sc_core::sc_vector<T>(name);
-    lanes->init(inner);
-    return lanes;
-  });
-}
 } // namespace
 
 quor2_quad::quor2_quad(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats,

@@ -3,6 +3,7 @@
 #include "quor2_clock.h"
 #include "quor2_flit.h"
 #include "quor2_messages.h"
+#include "quor2_ports.h"
 
 #include <iostream>
 
@@ -75,15 +76,9 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
       cycle(cfg.CORE_CLK) {
   const unsigned slicePorts = cfg.FLITS_OUT_PER_CYCLE_VC;
   const unsigned laneCount = lanes;
-  inputFlitsFromSlices.init(numVaults, [slicePorts](const char* n, std::size_t) {
-    return new sc_vector<sc_in<Flit_P>>(n, slicePorts);
-  });
-  inputFlitsFromInterQuad.init(numPorts, [laneCount](const char* n, std::size_t) {
-    return new sc_vector<sc_in<Flit_P>>(n, laneCount);
-  });
-  outputFlitsToInterQuad.init(numPorts, [laneCount](const char* n, std::size_t) {
-    return new sc_vector<sc_out<Flit_P>>(n, laneCount);
-  });
+  InitNested(inputFlitsFromSlices, numVaults, slicePorts);
+  InitNested(inputFlitsFromInterQuad, numPorts, laneCount);
+  InitNested(outputFlitsToInterQuad, numPorts, laneCount);
   for (unsigned d = 0; d < cfg.NUM_QUADS; ++d)
     destinationCredits[d] =
         static_cast<int>(d == id ? cfg.LINK_MASTER_BUFFER_SIZE : cfg.VSW_INTERQUAD_BUFFER_SIZE);
