@@ -19,23 +19,6 @@ std::vector<std::string> ProgramRun::OutLines() const {
   return lines;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quorsim-XXXXXX").string();
-  char* made = mkdtemp(pattern.data());
-  dir_ = made ? std::filesystem::path(made) : std::filesystem::temp_directory_path();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
-}
-
-std::filesystem::path TempDir::Write(const std::string& name, const std::string& text) const {
-  const auto p = dir_ / name;
-  std::ofstream(p) << text;
-  return p;
-}
-
 namespace {
 std::string Slurp(const std::filesystem::path& p) {
   std::ifstream in(p);

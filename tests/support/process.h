@@ -3,6 +3,8 @@
 #ifndef QUORSIM_TEST_PROCESS_H
 #define QUORSIM_TEST_PROCESS_H
 
+#include "support/temp_dir.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,21 +17,6 @@ struct ProgramRun {
   std::string out;     // standard output
   std::string err;     // standard error
   std::vector<std::string> OutLines() const;
-};
-
-// A fresh empty directory under the system's temporary directory, removed when
-// the object goes away.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return dir_; }
-  std::filesystem::path Write(const std::string& name, const std::string& text) const;
-
-private:
-  std::filesystem::path dir_;
 };
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -63,7 +64,7 @@ TEST_P(EndToEnd, EveryRequestAnsweredAndStateAtRest) {
   const Mix& mix = GetParam();
   TempDir dir;
   const auto config = dir.Write("run.ini", ConfigText(mix));
-  const ProgramRun run = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config}, dir.path);
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out.substr(0, 4000);
   const Report report = ParseReport(run.out);
 
@@ -104,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(TrafficMixes, EndToEnd, ::testing::ValuesIn(kMixes),
 TEST(EndToEndRuns, SameConfigurationGivesByteIdenticalOutput) {
   TempDir dir;
   const auto config = dir.Write("run.ini", "NUM_REQUESTS = 300\nUSE_ATOMICS = 1\nHOST_MAPPING = 0\n");
-  const ProgramRun first = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
-  const ProgramRun second = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  const ProgramRun first = RunProgram(QuorsimProgram(), {config}, dir.path);
+  const ProgramRun second = RunProgram(QuorsimProgram(), {config}, dir.path);
   ASSERT_EQ(first.exitCode, 0);
   EXPECT_EQ(first.out, second.out);
 }
@@ -115,7 +116,7 @@ TEST(EndToEndRuns, TraceReplayReachesEveryNamedVaultAndBank) {
   const std::string trace = SourceDir() + "/traces/test.txt";
   const auto config = dir.Write("run.ini", "USE_TRACE = true\nNUM_GENERATORS = 1\nTRACE_FILENAME_0 = " +
                                                trace + "\nDRAM_TRACING = true\n");
-  const ProgramRun run = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config}, dir.path);
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   const Report report = ParseReport(run.out);
   EXPECT_EQ(report.doneSources, 1u);
@@ -130,7 +131,7 @@ TEST(EndToEndRuns, TraceReplayReachesEveryNamedVaultAndBank) {
     ASSERT_LT(vault, report.vaults.size());
     EXPECT_EQ(report.vaults[vault].reads + report.vaults[vault].writes, count) << "vault " << vault;
   }
-  const auto actsPerVaultBank = DramTraceActivates(dir.path() / "dram_trace.tsv");
+  const auto actsPerVaultBank = DramTraceActivates(std::filesystem::path(dir.path) / "dram_trace.tsv");
   for (const auto& [key, count] : expected.perVaultBank)
     EXPECT_GE(actsPerVaultBank.count(key) ? actsPerVaultBank.at(key) : 0u, count)
         << "vault " << key.first << " bank " << key.second;
@@ -139,8 +140,8 @@ TEST(EndToEndRuns, TraceReplayReachesEveryNamedVaultAndBank) {
 TEST(EndToEndRuns, QuorbenchAndQuorsimReportTheSame) {
   TempDir dir;
   const auto config = dir.Write("run.ini", "NUM_REQUESTS = 200\nPERCENTAGE_READ = 70\n");
-  const ProgramRun sim = RunProgram(QuorsimProgram(), {config.string()}, dir.path());
-  const ProgramRun bench = RunProgram(QuorbenchProgram(), {config.string()}, dir.path());
+  const ProgramRun sim = RunProgram(QuorsimProgram(), {config}, dir.path);
+  const ProgramRun bench = RunProgram(QuorbenchProgram(), {config}, dir.path);
   ASSERT_EQ(sim.exitCode, 0);
   ASSERT_EQ(bench.exitCode, 0) << bench.err << bench.out;
   EXPECT_NE(bench.out.find("Starting simulation!!!!\n"), std::string::npos);
@@ -150,14 +151,14 @@ TEST(EndToEndRuns, QuorbenchAndQuorsimReportTheSame) {
 TEST(EndToEndRuns, QuorbenchRefusesWhatTheLibraryRefuses) {
   TempDir dir;
   const auto config = dir.Write("run.ini", "NUM_GENERATORS = 5\n");
-  const ProgramRun bench = RunProgram(QuorbenchProgram(), {config.string()}, dir.path());
+  const ProgramRun bench = RunProgram(QuorbenchProgram(), {config}, dir.path);
   EXPECT_EQ(bench.exitCode, 1);
   EXPECT_EQ(bench.out, "ERROR - Please use between 1 and 4 traffic generators\n");
 }
 
 TEST(EndToEndRuns, QuorbenchUsage) {
   TempDir dir;
-  const ProgramRun bench = RunProgram(QuorbenchProgram(), {}, dir.path());
+  const ProgramRun bench = RunProgram(QuorbenchProgram(), {}, dir.path);
   EXPECT_EQ(bench.exitCode, 0);
   EXPECT_EQ(bench.out, "== Usage : Tester.o <Config File>\n");
 }
