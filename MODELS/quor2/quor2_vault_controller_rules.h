@@ -90,6 +90,15 @@ bool LaterColumnIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankA
   return false;
 }
 
+// True when the ACTIVATE of queue[i]'s own transaction is still queued before it.
+// A transaction's entries are contiguous and end with its PRECHARGE.
+inline bool OwnActivateQueued(const std::deque<DRAMBusPacket>& queue, size_t i) {
+  const uint32_t tag = queue[i].tag;
+  for (size_t j = i; j > 0 && queue[j - 1].tag == tag && queue[j - 1].command != PRECHARGE; --j)
+    if (queue[j - 1].command == ACTIVATE) return true;
+  return false;
+}
+
 // Zero when queue[i] may issue at now, otherwise how long to wait (an estimate).
 // The first rule that applies decides.
 template <class BankAt>
@@ -120,10 +129,12 @@ sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, Ba
     const auto& b = bankAt(e.partition, e.bank);
     if (b.currentBankState != ROW_ACTIVE) return t.fixedWait;
     if (b.openRow != e.row) return t.tRCDr + t.tRTP + t.tRP;
-    // A refresh is admitted even while another transaction holds its bank; its
-    // READ must not use that transaction's open row (same row number) before its
-    // own ACTIVATE, or the refresh's PRECHARGE later follows a bare ACTIVATE.
-    if (sameTagBefore && queue[i - 1].command == ACTIVATE) return t.fixedWait;
+    // A refresh is admitted even while another transaction holds its bank, so
+    // a row with the same number may be open for the other one. A READ never uses
+    // it before its own transaction's ACTIVATE: the refresh's PRECHARGE would
+    // follow a bare ACTIVATE, or a read's data would come in two pieces with
+    // another response between them.
+    if (OwnActivateQueued(queue, i)) return t.fixedWait;
     if (now < b.nextRead) return b.nextRead - now;
     if (IsOnEdge(now, t.coreClk)) return t.tCMD;
     return sc_core::SC_ZERO_TIME;

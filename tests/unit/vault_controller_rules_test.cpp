@@ -369,3 +369,20 @@ TEST_F(IssueRules, RefreshReadWaitsForItsOwnActivateEvenWhenItsRowIsOpen) {
   q.erase(q.begin() + 2);
   EXPECT_EQ(Ask(2, between), SC_ZERO_TIME);
 }
+
+// The other way round: a read waits behind a refresh of its bank whose row has
+// the read's row number. None of its READs may use the refresh's open row, or
+// its data would come in two pieces with other responses between them.
+TEST_F(IssueRules, NoReadOfATransactionRunsAheadOfItsOwnActivate) {
+  const unsigned refresh = 0xFFFFFFFF;
+  q = {Cmd(PRECHARGE, 1, 0, 127, refresh), Cmd(ACTIVATE, 1, 0, 127, 726), Cmd(READ, 1, 0, 127, 726),
+       Cmd(READ, 1, 0, 127, 726), Cmd(PRECHARGE, 1, 0, 127, 726)};
+  OpenRow(1, 0, 127);
+  EXPECT_EQ(Ask(2, between), t.fixedWait);
+  EXPECT_EQ(Ask(3, between), t.fixedWait);
+  // Entries of an earlier transaction with the same tag (back-to-back refreshes)
+  // do not hold a later one back: the scan stops at the earlier PRECHARGE.
+  q = {Cmd(ACTIVATE, 1, 1, 5, refresh), Cmd(READ, 1, 1, 5, refresh), Cmd(PRECHARGE, 1, 1, 5, refresh),
+       Cmd(READ, 1, 0, 127, refresh), Cmd(PRECHARGE, 1, 0, 127, refresh)};
+  EXPECT_EQ(Ask(3, between), SC_ZERO_TIME);
+}
