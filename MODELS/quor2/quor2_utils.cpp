@@ -397,8 +397,10 @@ void CheckModelLimits(const Config& cfg) {
   RequireAtLeast("SMOOTHING_BUFFER_LM_SIZE", cfg.SMOOTHING_BUFFER_LM_SIZE, 1);
   RequireAtLeast("SMOOTHING_BUFFER_Q_SIZE", cfg.SMOOTHING_BUFFER_Q_SIZE, 1);
   RequireAtLeast("VSW_INTERQUAD_BUFFER_SIZE", cfg.VSW_INTERQUAD_BUFFER_SIZE, 1);
-  // A 128-byte packet must fit each credit-bounded stage whole, or the stage deadlocks.
-  RequireAtLeast("DATA_Q_CAPACITY", cfg.DATA_Q_CAPACITY, 9);
+  // A 128-byte packet must fit each credit-bounded stage whole, or the stage
+  // deadlocks. The link switch sends a flit to a vault only while it holds at
+  // least 2 write-data credits, and a 128-byte write takes 8 before its tail.
+  RequireAtLeast("DATA_Q_CAPACITY", cfg.DATA_Q_CAPACITY, 10);
   RequireAtLeast("LINK_MASTER_BUFFER_SIZE", cfg.LINK_MASTER_BUFFER_SIZE, 9);
   RequireAtLeast("CREDITS_FOR_PROCESSING", cfg.CREDITS_FOR_PROCESSING, 9);
   if (cfg.VSW_RESPONSE_BUFFER_SIZE < cfg.CREDITS_FOR_PROCESSING)

@@ -252,8 +252,8 @@ const std::vector<Rule>& ModelLimitRules() {
        {"ERROR - SMOOTHING_BUFFER_Q_SIZE must be at least 1"}},
       {"vsw interquad buffer", [](Config& c) { c.VSW_INTERQUAD_BUFFER_SIZE = 0; },
        {"ERROR - VSW_INTERQUAD_BUFFER_SIZE must be at least 1"}},
-      {"data queue", [](Config& c) { c.DATA_Q_CAPACITY = 8; },
-       {"ERROR - DATA_Q_CAPACITY must be at least 9"}},
+      {"data queue", [](Config& c) { c.DATA_Q_CAPACITY = 9; },
+       {"ERROR - DATA_Q_CAPACITY must be at least 10"}},
       {"link master buffer", [](Config& c) { c.LINK_MASTER_BUFFER_SIZE = 8; },
        {"ERROR - LINK_MASTER_BUFFER_SIZE must be at least 9"}},
       {"processing credits", [](Config& c) { c.CREDITS_FOR_PROCESSING = 8; },
@@ -333,6 +333,7 @@ TEST(ValidationLimits, DefaultsAndValuesAtEveryLimitPass) {
       {"rate 10", [](Config& c) { c.LINK_SPEED = 10.0f; }},
       {"lower limits", [](Config& c) {
          c.REQUEST_BUFFER_SIZE = 9;
+         c.DATA_Q_CAPACITY = 10;
          c.TAGS_PER_LINK = 1;
          c.TOKENS_PER_LINK = 9;
          c.Tj = 105;
