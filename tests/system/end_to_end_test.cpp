@@ -51,6 +51,18 @@ const Mix kMixes[] = {
     {"Spacing", "REQUEST_SPACING = 3\n"},
     {"PackedInterquad", "PACK_INTERQUAD = 1\n"},
     {"NoRefresh", "REFRESH_ENABLED = false\n"},
+    // Every credit loop at its smallest legal size, with every packet size and
+    // atomics: a loop that cannot pass a whole 128-byte packet deadlocks here.
+    {"SmallestCreditLoops",
+     "TRANSACTION_Q_CAPACITY = 2\nREQUEST_Q_CAPACITY = 1\nLSW_INTERQUAD_BUFFER_SIZE = 1\n"
+     "VSW_INTERQUAD_BUFFER_SIZE = 9\nSMOOTHING_BUFFER_LM_SIZE = 1\nSMOOTHING_BUFFER_Q_SIZE = 1\n"
+     "LINK_MASTER_BUFFER_SIZE = 9\nTOKENS_PER_LINK = 9\nTAGS_PER_LINK = 4\nREQUEST_BUFFER_SIZE = 9\n"
+     "CREDITS_FOR_PROCESSING = 9\nVSW_RESPONSE_BUFFER_SIZE = 9\nDATA_Q_CAPACITY = 10\n"
+     "USE_ATOMICS = 1\nATOMICS_PERCENTAGE = 20\nPACK_INTERQUAD = 1\nHOST_MAPPING = 0\n"
+     "PERCENTAGE_RD_16B = 12\nPERCENTAGE_RD_32B = 12\nPERCENTAGE_RD_48B = 12\nPERCENTAGE_RD_64B = 12\n"
+     "PERCENTAGE_RD_80B = 13\nPERCENTAGE_RD_96B = 13\nPERCENTAGE_RD_112B = 13\nPERCENTAGE_RD_128B = 13\n"
+     "PERCENTAGE_WR_16B = 12\nPERCENTAGE_WR_32B = 12\nPERCENTAGE_WR_48B = 12\nPERCENTAGE_WR_64B = 12\n"
+     "PERCENTAGE_WR_80B = 13\nPERCENTAGE_WR_96B = 13\nPERCENTAGE_WR_112B = 13\nPERCENTAGE_WR_128B = 13\n"},
 };
 
 std::string ConfigText(const Mix& mix) {
