@@ -1,9 +1,11 @@
 // quorbench: the standalone tester. It builds the memory system only through
 // the wrapper and factory functions a host program would use.
 #include "kvl_monitor.h"
+#include "quor2_error_watch.h"
 #include "quor2_generator.h"
 #include "quor2_messages.h"
 #include "quor2_quor_wrapper.h"
+#include "quor2_run_end.h"
 #include "quor2_trace_reader.h"
 #include "quor2_utils.h"
 
@@ -53,8 +55,15 @@ int sc_main(int argc, char** argv) {
   }
 
   std::cout << "Starting simulation!!!!" << std::endl;
-  sc_core::sc_start(sc_core::sc_time(100000, sc_core::SC_NS));
+  ErrorLineWatch errors(std::cout);
+  const bool sourcesDone =
+      RunUntilSourcesDone(sc_core::sc_time(100000, sc_core::SC_NS), monitor);
   wrapper->DumpStats();
+  bool atRest = true;
+  if (sourcesDone)
+    atRest = SettleAndCheckAtRest(*cfg, *wrapper->controller, *wrapper->cube);
+  else
+    ReportOutstanding(*wrapper->controller, *cfg);
   std::cout.flush();
-  return 0;
+  return RunExitStatus(errors.ErrorLines(), atRest);
 }

@@ -23,7 +23,8 @@ void kvl_monitor::GeneratorDone() {
   for (unsigned j = 0; j < cfg.NUM_GENERATORS; ++j) {
     if (!done[j].read()) return;
   }
-  sc_core::sc_stop();
+  allDone = true;
+  sc_core::sc_pause();
 }
 
 } // namespace Orvane::Internal::QUOR2

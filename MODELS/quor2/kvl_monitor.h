@@ -1,5 +1,6 @@
 // End-of-run monitor: watches the done signal of every traffic source and
-// stops the simulation once all of them read true at the same time.
+// pauses the simulation once all of them read true at the same time, so the
+// entry can report, then let what is still in flight settle and check it.
 #ifndef KVL_MONITOR_H
 #define KVL_MONITOR_H
 
@@ -21,8 +22,14 @@ public:
   kvl_monitor(sc_core::sc_module_name name, const Config& cfg);
 
   // Reports every source whose signal changed in this delta cycle, in source
-  // order, then stops the run when all signals read true.
+  // order, then pauses the run when all signals read true.
   void GeneratorDone();
+
+  // Every source has raised done and the run was paused for it.
+  bool AllDone() const { return allDone; }
+
+private:
+  bool allDone = false;
 };
 
 } // namespace Orvane::Internal::QUOR2

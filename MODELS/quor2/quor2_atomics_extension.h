@@ -18,6 +18,11 @@ public:
   void copy_from(const tlm::tlm_extension_base& other) override;
 };
 
+// True when the payload carries an atomic operation.
+inline bool HasAtomicsExtension(const tlm::tlm_generic_payload& trans) {
+  return trans.get_extension<quor2_atomics_extension>() != nullptr;
+}
+
 } // namespace Orvane::Internal::QUOR2
 
 #endif

@@ -78,6 +78,10 @@ void quor2_cube::DumpState() {
   for (auto* q : quad) q->DumpState();
 }
 
+void quor2_cube::CheckAtRest(RestCheck& check) const {
+  for (const auto* q : quad) q->CheckAtRest(check);
+}
+
 void quor2_cube::DumpStats() { stats.DumpStats(sc_core::sc_time_stamp()); }
 
 sc_core::sc_vector<sc_core::sc_in<Flit_P>>* GetRequestLinks(quor2_cube* cube) {

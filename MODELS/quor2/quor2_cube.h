@@ -5,6 +5,7 @@
 #define QUOR2_CUBE_H
 
 #include "quor2_flit_p.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -38,6 +39,9 @@ public:
   sc_core::sc_time GetLinkRate(unsigned int linkID) const;
 
   void DumpState();
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
   void DumpStats();
 
 private:

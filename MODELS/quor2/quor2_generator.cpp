@@ -167,8 +167,10 @@ void quor2_generator::DropAtomicsExtension() {
   delete extension;
 }
 
+// The share is a percentage: draws 0..99 below it make an atomic, so a share of
+// 0 issues none and 100 issues only atomics.
 void quor2_generator::AttachAtomic() {
-  if (Draw(100) > cfg.ATOMICS_PERCENTAGE) return;
+  if (Draw(100) >= cfg.ATOMICS_PERCENTAGE) return;
   const auto command = static_cast<QUORCommand>(ATOMIC_BWR + Draw(6));
   transaction->set_extension(new quor2_atomics_extension(command));
   postedAtomic = IsPostedAtomic(command);
@@ -224,6 +226,7 @@ void quor2_generator::CountAccepted() {
       ++issuedReads;
     else
       ++issuedWrites;
+    if (HasAtomicsExtension(*transaction)) ++issuedNonPostedAtomics;
   }
   if (issuedRequests > cfg.NUM_REQUESTS) {
     PrintFinishLine();
@@ -232,15 +235,24 @@ void quor2_generator::CountAccepted() {
 }
 
 void quor2_generator::PrintFinishLine() {
-  const float readShare = 100.0f * static_cast<float>(issuedReads) /
-                          static_cast<float>(issuedReads + issuedWrites);
+  // Only posted atomics issued: no read or write to share out.
+  const uint64_t counted = issuedReads + issuedWrites;
+  const float readShare =
+      counted == 0 ? 0.0f
+                   : 100.0f * static_cast<float>(issuedReads) / static_cast<float>(counted);
   TimedLine() << "Generator " << id << " finished issuing [" << readShare << "% R/W]"
               << std::endl;
 }
 
 bool quor2_generator::AwaitedResponsesIn() const {
-  if (cfg.POSTED_WRITES) return readResponses == issuedReads;
-  return readResponses == issuedReads && writeResponses == issuedWrites;
+  const uint64_t awaitedWrites = cfg.POSTED_WRITES ? issuedNonPostedAtomics : issuedWrites;
+  return readResponses == issuedReads && writeResponses == awaitedWrites;
+}
+
+// Under POSTED_WRITES plain writes go unanswered, but a non-posted atomic (sent
+// as a write) is still answered.
+bool quor2_generator::ExpectsWriteResponse(tlm::tlm_generic_payload& trans) const {
+  return !cfg.POSTED_WRITES || HasAtomicsExtension(trans);
 }
 
 void quor2_generator::CheckCompletion() {
@@ -269,7 +281,7 @@ tlm::tlm_sync_enum quor2_generator::nb_transport_bw(tlm::tlm_generic_payload& tr
   if (phase == tlm::BEGIN_RESP) {
     if (trans.get_command() == tlm::TLM_READ_COMMAND) {
       ++readResponses;
-    } else if (cfg.POSTED_WRITES) {
+    } else if (!ExpectsWriteResponse(trans)) {
       TimedLine() << "ERROR - Received a WRITE response to Generator who is not expecting them"
                   << std::endl;
       ExitRun(1);

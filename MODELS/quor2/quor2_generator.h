@@ -38,6 +38,9 @@ public:
   uint64_t issuedWrites = 0;
   uint64_t readResponses = 0;
   uint64_t writeResponses = 0;
+  // Non-posted atomics accepted: under POSTED_WRITES these are the only
+  // requests counted as writes that still await a response.
+  uint64_t issuedNonPostedAtomics = 0;
   bool failedRequest = false;
   bool postedAtomic = false;
   sc_core::sc_event doneEvent;
@@ -90,6 +93,7 @@ private:
   void CountAccepted();
   void PrintFinishLine();
   bool AwaitedResponsesIn() const;
+  bool ExpectsWriteResponse(tlm::tlm_generic_payload& trans) const;
   void CheckCompletion();
 };
 

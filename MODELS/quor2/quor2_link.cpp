@@ -516,4 +516,30 @@ void quor2_link::DumpState() {
   std::cout.flush();
 }
 
+// Response tokens all home, no host token left to hand back, no flit in any
+// buffer, no credit waiting to go back to the vault switch.
+void quor2_link::CheckAtRest(RestCheck& check) const {
+  const std::string me = name();
+  check.Expect(me + ".tokenCount", tokenCount, cfg.TOKENS_PER_LINK);
+  check.Expect(me + ".returnTokens", returnTokens, 0);
+  check.ExpectEmpty(me + ".tokenDelayQueue", tokenDelayQueue.size());
+  check.ExpectEmpty(me + ".returnCredits", returnCredits.size());
+  check.ExpectEmpty(me + ".flitsForLSW", flitsForLSW.size());
+  check.ExpectEmpty(me + ".processedFlits", processedFlits.size());
+  check.ExpectEmpty(me + ".inputBuffer", inputBuffer.size());
+  check.ExpectEmpty(me + ".outputBuffer", outputBuffer.size());
+  // The host sends a null flit whenever it has nothing else, so those are
+  // always on their way in; they carry nothing.
+  const auto carrying = [](const auto& flits) {
+    std::size_t n = 0;
+    for (const auto& f : flits) n += f.flit != nullptr && !IsAbsorbed(*f);
+    return n;
+  };
+  check.ExpectEmpty(me + ".clockBoundaryBuffer", carrying(clockBoundaryBuffer));
+  std::size_t delayed = 0;
+  for (const auto& batch : inputDelayBuffer) delayed += carrying(batch);
+  check.ExpectEmpty(me + ".inputDelayBuffer", delayed);
+  check.ExpectEmpty(me + ".outputDelayBuffer", outputDelayBuffer.size());
+}
+
 } // namespace Orvane::Internal::QUOR2

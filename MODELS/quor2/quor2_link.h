@@ -8,6 +8,7 @@
 #define QUOR2_LINK_H
 
 #include "quor2_flit_p.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -94,6 +95,9 @@ public:
   uint64_t ComputeDestinationField(uint64_t addr);
   void SafetyCheck(Flit_P incomingFlit);
   void DumpState();
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
 
 private:
   // Fixed at construction.

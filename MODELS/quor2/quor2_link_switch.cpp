@@ -635,4 +635,21 @@ void quor2_link_switch::DumpState() {
   }
 }
 
+// Command and write-data credits of every local vault and line credits of every
+// other quad home, nothing owed, no line left in any source buffer.
+void quor2_link_switch::CheckAtRest(RestCheck& check) const {
+  const std::string me = name();
+  std::vector<unsigned> startCredits(numDestinations, cfg.LSW_INTERQUAD_BUFFER_SIZE);
+  std::fill(startCredits.begin(), startCredits.begin() + cfg.VAULTS_PER_QUAD,
+            cfg.TRANSACTION_Q_CAPACITY);
+  check.ExpectAll(me + ".destinationCredits", destinationCredits, startCredits);
+  check.ExpectAll(me + ".writeDataCredits", writeDataCredits,
+                  std::vector<unsigned>(cfg.VAULTS_PER_QUAD, cfg.DATA_Q_CAPACITY));
+  check.ExpectAll(me + ".returnCredits", returnCredits, std::vector<unsigned>(cfg.NUM_QUADS, 0));
+  check.ExpectEmpty(me + ".creditDelayQueue", creditDelayQueue.size());
+  check.ExpectEmpty(me + ".earlyReturnCredits", earlyReturnCredits.size());
+  check.ExpectEmpty(me + ".tailIncreaseQueue", tailIncreaseQueue.size());
+  check.ExpectAllEmpty(me + ".sourceBuffers", sourceBuffers);
+}
+
 } // namespace Orvane::Internal::QUOR2

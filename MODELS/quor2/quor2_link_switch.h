@@ -8,6 +8,7 @@
 #define QUOR2_LINK_SWITCH_H
 
 #include "quor2_flit_p.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -123,6 +124,9 @@ public:
   void TailIncrease();
 
   void DumpState();
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
 
   unsigned NumDestinations() const { return numDestinations; }
 

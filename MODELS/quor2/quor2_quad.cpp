@@ -131,4 +131,11 @@ void quor2_quad::DumpState() {
   for (auto* slice : slices) slice->DumpState();
 }
 
+void quor2_quad::CheckAtRest(RestCheck& check) const {
+  link->CheckAtRest(check);
+  lsw->CheckAtRest(check);
+  vsw->CheckAtRest(check);
+  for (const auto* slice : slices) slice->CheckAtRest(check);
+}
+
 } // namespace Orvane::Internal::QUOR2

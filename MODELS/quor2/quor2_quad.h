@@ -5,6 +5,7 @@
 #define QUOR2_QUAD_H
 
 #include "quor2_flit_p.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -60,6 +61,9 @@ public:
   quor2_quad(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats, unsigned id);
 
   void DumpState();
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
 
 private:
   void SizePortsAndSignals();

@@ -530,4 +530,21 @@ void quor2_quor_controller::DumpState() {
   std::cout << std::endl;
 }
 
+// Every tag back in its pool, every host token home, no response token still
+// owed to the cube, no request or response left in the host.
+void quor2_quor_controller::CheckAtRest(RestCheck& check) const {
+  const std::string me = name();
+  for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
+    const std::string link = "[" + std::to_string(l) + "]";
+    check.Expect(me + ".perLinkFreeTags" + link, perLinkFreeTags[l].size(), cfg.TAGS_PER_LINK);
+    check.Expect(me + ".perLinkTokens" + link, perLinkTokens[l], cfg.TOKENS_PER_LINK);
+    check.Expect(me + ".perLinkReturnTokens" + link, perLinkReturnTokens[l], 0);
+    check.ExpectEmpty(me + ".requestBuffers" + link, requestBuffers[l].size());
+  }
+  check.ExpectAllEmpty(me + ".pendingResponses", pendingResponses);
+  std::size_t parked = 0;
+  for (const bool waiting : transactionWaiting) parked += waiting;
+  check.ExpectEmpty(me + ".transactionWaiting", parked);
+}
+
 } // namespace Orvane::Internal::QUOR2

@@ -9,6 +9,7 @@
 
 #include "quor2_call_wrapper.h"
 #include "quor2_flit_p.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -89,6 +90,9 @@ public:
   void ReceiveResponse();
 
   void DumpState();
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
 
   // Never bound to a socket: the call wrappers take the sources' calls.
   tlm::tlm_sync_enum nb_transport_fw(tlm::tlm_generic_payload& trans, tlm::tlm_phase& phase,

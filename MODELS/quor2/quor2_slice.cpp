@@ -41,4 +41,6 @@ void quor2_slice::DumpState() {
   m_vaultController->DumpState();
 }
 
+void quor2_slice::CheckAtRest(RestCheck& check) const { m_vaultController->CheckAtRest(check); }
+
 } // namespace Orvane::Internal::QUOR2

@@ -5,6 +5,7 @@
 
 #include "quor2_dram_bus_packet.h"
 #include "quor2_flit_p.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -36,6 +37,9 @@ public:
   quor2_slice(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats, unsigned id);
 
   void DumpState();
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
 };
 
 } // namespace Orvane::Internal::QUOR2

@@ -2,9 +2,11 @@
 
 #include "kvl_monitor.h"
 #include "quor2_cube.h"
+#include "quor2_error_watch.h"
 #include "quor2_generator.h"
 #include "quor2_messages.h"
 #include "quor2_quor_controller.h"
+#include "quor2_run_end.h"
 #include "quor2_trace_reader.h"
 #include "quor2_utils.h"
 
@@ -78,12 +80,18 @@ int sc_main(int argc, char** argv) {
   }
 
   cfg.print(std::cout, false);
-  sc_core::sc_start(cfg.SIM_TIME);
+  ErrorLineWatch errors(std::cout);
+  const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor);
   stats.DumpStats(sc_core::sc_time_stamp());
   if (cfg.DUMP_STATE) {
     cube.DumpState();
     controller.DumpState();
   }
+  bool atRest = true;
+  if (sourcesDone)
+    atRest = SettleAndCheckAtRest(cfg, controller, cube);
+  else
+    ReportOutstanding(controller, cfg);
   std::cout.flush();
-  return 0;
+  return RunExitStatus(errors.ErrorLines(), atRest);
 }

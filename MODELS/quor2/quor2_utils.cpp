@@ -411,6 +411,16 @@ void CheckModelLimits(const Config& cfg) {
   if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 3 || cfg.REQUEST_STREAM == 4) &&
       cfg.NUM_QUADS != 4)
     Refuse({"ERROR - Request streams 3 and 4 need 4 quads"});
+  // Generators of streams 3 and 4 each serve a pair of quads.
+  if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 3 || cfg.REQUEST_STREAM == 4) &&
+      cfg.NUM_GENERATORS != 2)
+    Refuse({"ERROR - Request streams 3 and 4 are for 2-Link simulations only",
+            "        Please set NUM_GENERATORS to 2"});
+  // The host controller runs every link on one flit period.
+  if (cfg.LINK_1_WIDTH != cfg.LINK_0_WIDTH || cfg.LINK_2_WIDTH != cfg.LINK_0_WIDTH ||
+      cfg.LINK_3_WIDTH != cfg.LINK_0_WIDTH)
+    Refuse({"ERROR - LINK_0_WIDTH to LINK_3_WIDTH must all be equal: the host controller drives "
+            "every link at one width"});
 }
 } // namespace
 

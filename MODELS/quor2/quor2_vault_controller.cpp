@@ -619,4 +619,32 @@ void quor2_vault_controller::DumpState() const {
     std::cout << "\t\t\t" << i << "] " << writeDataBuffer[i] << std::endl;
 }
 
+// Response credits home, no credit waiting to go back to the link switch, no
+// transaction, command or response left. Refreshes run on their own timer and
+// are not traffic.
+void quor2_vault_controller::CheckAtRest(RestCheck& check) const {
+  const std::string me = name();
+  const auto traffic = [](const auto& queue, const auto& tagOf) {
+    std::size_t n = 0;
+    for (const auto& entry : queue) n += tagOf(entry) != kRefreshTag;
+    return n;
+  };
+  const auto flitTag = [](const Flit_P& f) { return f->tag; };
+  const auto packetTag = [](const DRAMBusPacket& p) { return p.tag; };
+  check.Expect(me + ".responseCredits", responseCredits, cfg.VSW_RESPONSE_BUFFER_SIZE);
+  check.ExpectEmpty(me + ".creditDelayQueue", creditDelayQueue.size());
+  check.ExpectEmpty(me + ".writeCreditQueue", writeCreditQueue.size());
+  check.ExpectEmpty(me + ".tagToCreditMap", tagToCreditMap.size());
+  check.ExpectEmpty(me + ".transactionQueue", traffic(transactionQueue, flitTag));
+  check.ExpectEmpty(me + ".transactionQueueLatch",
+                    transactionQueueLatch && (*transactionQueueLatch)->tag != kRefreshTag);
+  check.ExpectEmpty(me + ".requestQueue", traffic(requestQueue, packetTag));
+  check.ExpectEmpty(me + ".writeDataBuffer", writeDataBuffer.size());
+  check.ExpectEmpty(me + ".pendingReads", pendingReads.size());
+  check.ExpectEmpty(me + ".pendingReadResponses", traffic(pendingReadResponses, packetTag));
+  check.ExpectEmpty(me + ".pendingWriteResponses", pendingWriteResponses.size());
+  check.ExpectEmpty(me + ".writeResponses", writeResponses.size());
+  check.ExpectEmpty(me + ".atomicTags", atomicTags.size());
+}
+
 } // namespace Orvane::Internal::QUOR2

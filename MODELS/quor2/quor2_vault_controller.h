@@ -10,6 +10,7 @@
 #include "quor2_bank.h"
 #include "quor2_dram_bus_packet.h"
 #include "quor2_flit.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 #include "quor2_vault_controller_rules.h"
 
@@ -106,6 +107,9 @@ public:
   }
   sc_core::sc_time IsIssuable(size_t queueIndex) const;
   void DumpState() const;
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
 
 private:
   VcTiming timing;

@@ -654,4 +654,22 @@ void quor2_vault_switch::DumpState() {
   }
 }
 
+// Credits towards the link master and the other quads home, nothing owed to the
+// vault controllers or the other quads, no flit in any latch or buffer.
+void quor2_vault_switch::CheckAtRest(RestCheck& check) const {
+  const std::string me = name();
+  std::vector<int> startCredits(cfg.NUM_QUADS, static_cast<int>(cfg.VSW_INTERQUAD_BUFFER_SIZE));
+  startCredits[id] = static_cast<int>(cfg.LINK_MASTER_BUFFER_SIZE);
+  check.ExpectAll(me + ".destinationCredits", destinationCredits, startCredits);
+  check.ExpectAll(me + ".returnCredits", returnCredits,
+                  std::vector<unsigned>(returnCredits.size(), 0));
+  check.ExpectEmpty(me + ".creditDelayQueue", creditDelayQueue.size());
+  check.ExpectEmpty(me + ".zcreditDelayQueue", zcreditDelayQueue.size());
+  check.ExpectAllEmpty(me + ".vaultDelayLatches", vaultDelayLatches);
+  check.ExpectAllEmpty(me + ".vaultResponseBuffers", vaultResponseBuffers);
+  check.ExpectAllEmpty(me + ".interquadDelayLatches", interquadDelayLatches);
+  check.ExpectAllEmpty(me + ".interquadBuffers", interquadBuffers);
+  check.ExpectAllEmpty(me + ".smoothingBuffers", smoothingBuffers);
+}
+
 } // namespace Orvane::Internal::QUOR2

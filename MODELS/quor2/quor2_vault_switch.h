@@ -10,6 +10,7 @@
 #define QUOR2_VAULT_SWITCH_H
 
 #include "quor2_flit_p.h"
+#include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -130,6 +131,9 @@ public:
   void TurnOffPriorityLock();
 
   void DumpState();
+  // Adds every tag, token, credit and buffer this module owns to a check of a
+  // drained run.
+  void CheckAtRest(RestCheck& check) const;
 
 private:
   const unsigned numVaults;

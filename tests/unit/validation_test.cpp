@@ -275,6 +275,12 @@ const std::vector<Rule>& ModelLimitRules() {
          c.REQUEST_STREAM = 3;
        },
        {"ERROR - Request streams 3 and 4 need 4 quads"}},
+      {"streams 3 and 4 need 2 generators", [](Config& c) { c.REQUEST_STREAM = 4; },
+       {"ERROR - Request streams 3 and 4 are for 2-Link simulations only",
+        "        Please set NUM_GENERATORS to 2"}},
+      {"mixed link widths", [](Config& c) { c.LINK_2_WIDTH = 8; },
+       {"ERROR - LINK_0_WIDTH to LINK_3_WIDTH must all be equal: the host controller drives "
+        "every link at one width"}},
   };
   return rules;
 }
@@ -323,11 +329,14 @@ TEST(ValidationLimits, DefaultsAndValuesAtEveryLimitPass) {
       {"one generator", [](Config& c) { c.NUM_GENERATORS = 1; }},
       {"stream 4, all reads", [](Config& c) {
          c.REQUEST_STREAM = 4;
+         c.NUM_GENERATORS = 2;
          c.PERCENTAGE_READ = 100;
        }},
       {"rates and widths", [](Config& c) {
          c.LINK_SPEED = 12.5f;
          c.LINK_0_WIDTH = 8;
+         c.LINK_1_WIDTH = 8;
+         c.LINK_2_WIDTH = 8;
          c.LINK_3_WIDTH = 8;
        }},
       {"rate 10", [](Config& c) { c.LINK_SPEED = 10.0f; }},

@@ -1,0 +1,40 @@
+// How a testbench run ends: the kernel runs until SIM_TIME or until every
+// source is done; after the report, a drained run is left to settle and then
+// checked for lost tags, tokens, credits and flits, and the exit status says
+// whether anything went wrong.
+#ifndef QUOR2_RUN_END_H
+#define QUOR2_RUN_END_H
+
+#include "quor2_utils.h"
+
+#include <systemc>
+
+namespace Orvane::Internal::QUOR2 {
+
+class kvl_monitor;
+class quor2_quor_controller;
+class quor2_cube;
+
+// Runs the kernel for `limit`. Returns true when the monitor ended the run
+// because every source was done, announced as a stopped run is.
+bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monitor);
+
+// Lets the requests and credits still in flight after the sources finished
+// settle, then checks that everything is home. Prints an "ERROR - " line per
+// counter that is not and returns false then.
+bool SettleAndCheckAtRest(const Config& cfg, const quor2_quor_controller& controller,
+                          const quor2_cube& cube);
+
+// One line on standard error when a run stopped at its time limit with
+// requests still awaiting their responses.
+void ReportOutstanding(const quor2_quor_controller& controller, const Config& cfg);
+
+// Exit status of a run that printed `errorLines` error lines and whose
+// conservation check came out `atRest`.
+inline int RunExitStatus(std::size_t errorLines, bool atRest) {
+  return errorLines == 0 && atRest ? 0 : 1;
+}
+
+} // namespace Orvane::Internal::QUOR2
+
+#endif
