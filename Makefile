@@ -7,16 +7,22 @@ CONFIG ?= configs/default.ini
 export ASAN_OPTIONS = detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1
 export UBSAN_OPTIONS = halt_on_error=1:print_stacktrace=1
 
-.PHONY: deps build run test test-sanitize bench clean
+.PHONY: deps configure programs build run test test-sanitize bench clean
 
 deps:
 	scripts/install-deps
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+
+# The library and the two programs only: what `make run` needs.
+programs: configure
+	cmake --build $(BUILD) -j $(JOBS) --target quorsim_program quorbench
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+run: programs
 	$(BUILD)/quorsim $(CONFIG)
 
 test: build
