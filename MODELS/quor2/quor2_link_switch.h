@@ -166,6 +166,7 @@ private:
   bool SendOneFlit(unsigned d, const Flit_P& f);
   void RemoveLine(unsigned s, unsigned d, unsigned index);
   void UpdateRoomBusy();
+  void OweCredit(unsigned s);
 
   // The busy signal is the delayed threshold value or, without delay, the lack
   // of room for what the link may still send (LinkInputNearlyFull).
@@ -173,7 +174,6 @@ private:
   bool delayedBusy = false;
   bool roomBusy = false;
   sc_core::sc_event roomBusyEvent;
-  void OweCredit(unsigned s);
 };
 
 } // namespace Orvane::Internal::QUOR2
