@@ -315,12 +315,18 @@ void quor2_link::ReceiveRequestFlitsAtLS() {
 void quor2_link::ForwardProcessedFlits() {
   const sc_time now = sc_time_stamp();
   const size_t n = std::min<size_t>(processedFlits.size(), lswLanes);
+  int32_t directLane = 0;
   for (size_t k = 0; k < n; ++k) {
     Flit_P f = processedFlits.front();
     processedFlits.pop_front();
     const bool buffered = (LSWStall && !sendingPacket) || lastTimeSentToLSW == now ||
                           !inputBuffer.empty();
     if (!buffered) {
+      // The link switch reads its lanes in increasing order, so lanes follow the
+      // forwarding order. A flit left over from an earlier batch (the switch
+      // takes fewer flits per cycle than the link delivers) would otherwise keep
+      // its high batch position and be read after the new batch's first flits.
+      f->currentLane = directLane++;
       flitsForLSW.push_back(f);
       if (f->header) sendingPacket = true;
       if (f->tail) sendingPacket = false;
@@ -332,6 +338,18 @@ void quor2_link::ForwardProcessedFlits() {
       f->currentLane = static_cast<int32_t>(next % lswLanes);
       inputBuffer.push_back(f);
       inputBufferEvent.notify(cfg.CORE_CLK);
+    }
+  }
+  // Null flits and the host's token returns carry nothing onward. One that
+  // missed this cycle's limit ends here: kept, it would take a slot of the next
+  // cycle, and with the link switch slower than the link the idle flits would
+  // pile up ahead of every later request.
+  for (auto it = processedFlits.begin(); it != processedFlits.end();) {
+    if (IsAbsorbed(**it)) {
+      delete it->flit;
+      it = processedFlits.erase(it);
+    } else {
+      ++it;
     }
   }
 }

@@ -42,6 +42,15 @@ bool VaultCreditsAllow(bool header, unsigned commandCredits, unsigned writeDataC
   return !header || commandCredits >= 1;
 }
 
+unsigned BusySkidLines(unsigned busyDelay, unsigned switchRate, unsigned linkRate) {
+  const unsigned rate = std::max(1u, std::min(switchRate, linkRate));
+  return (busyDelay + 1) * switchRate + (kLinesOfAnOpenPacket + rate - 1) / rate;
+}
+
+bool LinkInputNearlyFull(std::size_t lines, unsigned bufferSize, unsigned switchRate) {
+  return lines + switchRate + kLinesOfAnOpenPacket > bufferSize;
+}
+
 unsigned TokensForPulse(unsigned owed, unsigned linkRate, unsigned switchRate) {
   return owed > linkRate ? std::min(owed, switchRate) : owed;
 }
@@ -93,6 +102,11 @@ quor2_link_switch::quor2_link_switch(sc_core::sc_module_name name, const Config&
   creditsThisCycle.assign(quads - 1, 0);
   usedLanes.assign(lanes, 0);
   lanesUsed.assign(std::max(cfg.FLITS_PER_CYCLE_LINK, lanes), 0);
+  const unsigned linkRate =
+      LinkFlitsPerCycle(cfg, LinkFlitRate(cfg, ConfiguredLinkWidth(cfg, id)));
+  roomGuard = uint64_t{cfg.LSW_INPUT_BUFFER_SIZE} <
+              uint64_t{cfg.LSW_INPUT_BUFFER_THRESHOLD} +
+                  BusySkidLines(cfg.BUSY_SIGNAL_DELAY, lanes, linkRate);
 
   SC_METHOD(ReceiveFromLinkSlave);
   for (auto& lane : inputFlitsFromLinkSlave) sensitive << lane;
@@ -105,7 +119,7 @@ quor2_link_switch::quor2_link_switch(sc_core::sc_module_name name, const Config&
   SC_THREAD(EarlyCreditReturn);
   sensitive << earlyCreditReturnEvent;
   SC_METHOD(ToggleBusy);
-  sensitive << inputBufferBusyEvent;
+  sensitive << inputBufferBusyEvent << roomBusyEvent;
   dont_initialize();
   SC_METHOD(ReceiveFromInterQuad);
   for (auto& port : inputFlitsFromInterQuad)
@@ -221,6 +235,7 @@ void quor2_link_switch::ReceiveFromLinkSlave() {
                   << buffer.size() << ")" << std::endl;
     }
   }
+  UpdateRoomBusy();
   queueEvent.notify(cfg.CORE_CLK);
   lastReceivedFromLS = now;
 }
@@ -298,9 +313,25 @@ void quor2_link_switch::ReceiveFromInterQuad() {
 }
 
 void quor2_link_switch::ToggleBusy() {
-  if (bufferStallToggle.empty()) return;
-  inputBufferBusy.write(bufferStallToggle.front());
-  bufferStallToggle.pop_front();
+  if (inputBufferBusyEvent.default_event().triggered()) {
+    if (bufferStallToggle.empty()) return;
+    delayedBusy = bufferStallToggle.front();
+    bufferStallToggle.pop_front();
+  }
+  inputBufferBusy.write(delayedBusy || roomBusy);
+}
+
+// A threshold close to (or above) the buffer size leaves too little room for
+// what the link sends while the delayed signal is on its way: the buffer would
+// overflow. With such a threshold the link is held back at once when room runs
+// that short.
+void quor2_link_switch::UpdateRoomBusy() {
+  if (!roomGuard) return;
+  const bool full = LinkInputNearlyFull(sourceBuffers[id].size(), cfg.LSW_INPUT_BUFFER_SIZE,
+                                        cfg.FLITS_PER_CYCLE_LSW);
+  if (full == roomBusy) return;
+  roomBusy = full;
+  roomBusyEvent.notify(sc_core::SC_ZERO_TIME);
 }
 
 void quor2_link_switch::TailIncrease() {
@@ -479,6 +510,7 @@ void quor2_link_switch::RemoveLine(unsigned s, unsigned d, unsigned index) {
     bufferStallToggle.push_back(false);
     inputBufferBusyEvent.notify(Cycles(cfg.CORE_CLK, cfg.BUSY_SIGNAL_DELAY));
   }
+  if (s == id) UpdateRoomBusy();
   if (cfg.PACK_INTERQUAD == 0 || s == id) OweCredit(s);
 
   auto& indices = perDestSourceBufferLineIndex[s];

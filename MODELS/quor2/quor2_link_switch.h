@@ -13,6 +13,7 @@
 
 #include <systemc>
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <vector>
@@ -50,6 +51,21 @@ unsigned WriteDataCreditsForFlit(bool header, bool tail, unsigned requestLength)
 // Whether a flit may go to a vault with the given credits: two write-data credits
 // are always needed, and a header also needs a command credit.
 bool VaultCreditsAllow(bool header, unsigned commandCredits, unsigned writeDataCredits);
+
+// Lines the own link may still add to the link switch's buffer once it sees the
+// busy signal: it stops only between packets, and the rest of a 9-flit packet
+// coming one flit per cycle takes a line per flit.
+constexpr unsigned kLinesOfAnOpenPacket = 8;
+
+// Lines the own link may add after the buffer grows past the busy threshold,
+// before it stops: in the crossing cycle and each cycle of the busy delay up to
+// `switchRate` lines, then the rest of an open packet at `linkRate` flits a cycle.
+unsigned BusySkidLines(unsigned busyDelay, unsigned switchRate, unsigned linkRate);
+
+// Whether the own link's source buffer, holding `lines`, must hold the link back
+// now rather than after the busy delay: one more cycle of `switchRate` new lines
+// and the rest of an open packet would no longer fit in `bufferSize` lines.
+bool LinkInputNearlyFull(std::size_t lines, unsigned bufferSize, unsigned switchRate);
 
 // Tokens one pulse hands to the own link. Above the link's per-cycle rate the
 // pulse carries the switch's rate, never more than is owed.
@@ -153,7 +169,15 @@ private:
   void SendFromLine(unsigned s, unsigned d, unsigned laneLimit, const sc_core::sc_time& now);
   bool SendOneFlit(unsigned d, const Flit_P& f);
   void RemoveLine(unsigned s, unsigned d, unsigned index);
+  void UpdateRoomBusy();
   void OweCredit(unsigned s);
+
+  // The busy signal is the delayed threshold value or, without delay, the lack
+  // of room for what the link may still send (LinkInputNearlyFull).
+  bool roomGuard = false; // the threshold leaves less room than BusySkidLines
+  bool delayedBusy = false;
+  bool roomBusy = false;
+  sc_core::sc_event roomBusyEvent;
 };
 
 } // namespace Orvane::Internal::QUOR2

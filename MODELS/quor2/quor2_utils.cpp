@@ -375,6 +375,14 @@ void CheckModelLimits(const Config& cfg) {
     Refuse({"ERROR - FLITS_PER_CYCLE_LSW must not exceed FLITS_PER_CYCLE_LINK"});
   if (cfg.FLITS_PER_CYCLE_LSW_REMOTE > cfg.FLITS_PER_CYCLE_LSW)
     Refuse({"ERROR - FLITS_PER_CYCLE_LSW_REMOTE must not exceed FLITS_PER_CYCLE_LSW"});
+  // The link stops only between packets: after the link switch holds it back it
+  // may still open FLITS_PER_CYCLE_LSW lines in a cycle and then finish a 9-flit
+  // packet, one line per flit when they come one a cycle.
+  if (cfg.LSW_INPUT_BUFFER_SIZE < cfg.FLITS_PER_CYCLE_LSW + 8)
+    Refuse({"ERROR - LSW_INPUT_BUFFER_SIZE must be at least " +
+            std::to_string(cfg.FLITS_PER_CYCLE_LSW + 8) +
+            " (FLITS_PER_CYCLE_LSW + 8): the link may open that many lines after it is held "
+            "back, finishing a 9-flit packet"});
   for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
     const unsigned perCycle = LinkFlitsPerCycle(cfg, LinkFlitRate(cfg, ConfiguredLinkWidth(cfg, l)));
     if (perCycle > cfg.FLITS_PER_CYCLE_LINK)

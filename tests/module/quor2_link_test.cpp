@@ -241,10 +241,12 @@ TEST(LinkRequest, NullFlitsTakeBatchAndForwardingSlotsButNeverReachTheSwitch) {
                 if (r.size() != 4) return;
                 // Two forwarding slots per batch, the null flit using one of them.
                 CHECK_SEEN(r[0], 8000, 1, 1, 1);
-                // R2 (left over, lane 2) and R3 (lane 0) go together.
-                CHECK_SEEN(r[1], 9600, 0, 3, 1);
-                CHECK_SEEN(r[2], 9600, 2, 2, 1);
-                CHECK_SEEN(r[3], 11200, 2, 4, 1);
+                // R2 (left over) and R3 go together, on lanes in arrival order: the
+                // switch reads its lanes upward.
+                CHECK_SEEN(r[1], 9600, 0, 2, 1);
+                CHECK_SEEN(r[2], 9600, 1, 3, 1);
+                // R4 goes with the next batch, first again.
+                CHECK_SEEN(r[3], 11200, 0, 4, 1);
                 SCN_CHECK_EQ(b.stats.perLinkAcceptedFlits[0], 4u);
                 SCN_CHECK_EQ(b.stats.perLinkReads[0], 4u);
               }),

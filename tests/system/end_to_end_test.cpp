@@ -53,6 +53,14 @@ const Mix kMixes[] = {
     {"Spacing", "REQUEST_SPACING = 3\n"},
     {"PackedInterquad", "PACK_INTERQUAD = 1\n"},
     {"NoRefresh", "REFRESH_ENABLED = false\n"},
+    // A link switch slower than its link, and a busy threshold at or above the
+    // buffer size: the link must keep packets whole and the buffer must hold.
+    {"SwitchSlowerThanLink", "FLITS_PER_CYCLE_LSW = 2\nFLITS_PER_CYCLE_LSW_REMOTE = 2\n"},
+    {"SlowestSwitchFewestTokens",
+     "FLITS_PER_CYCLE_LSW = 1\nFLITS_PER_CYCLE_LSW_REMOTE = 1\nTOKENS_PER_LINK = 9\n"},
+    {"LinkSwitchBufferBelowThreshold", "LSW_INPUT_BUFFER_SIZE = 24\n"},
+    {"SmallestLinkSwitchBuffer",
+     "LSW_INPUT_BUFFER_SIZE = 11\nLSW_INPUT_BUFFER_THRESHOLD = 10\nBUSY_SIGNAL_DELAY = 9\n"},
     // Every credit loop at its smallest legal size, with every packet size and
     // atomics: a loop that cannot pass a whole 128-byte packet deadlocks here.
     {"SmallestCreditLoops",

@@ -90,3 +90,21 @@ TEST(TokenPulse, AtMostTheSwitchRateAboveTheLinkRate) {
   // Owed more than the link rate but less than the switch rate: never more than owed.
   EXPECT_EQ(TokensForPulse(2, 1, 3), 2u);
 }
+
+TEST(BusySignal, SkidIsTheDelayedCyclesAtTheSwitchRatePlusTheRestOfAPacket) {
+  // The defaults leave exactly this room above the threshold (57 - 33).
+  EXPECT_EQ(BusySkidLines(6, 3, 3), 24u);
+  // A link slower than the switch sends the rest of a packet over more cycles.
+  EXPECT_EQ(BusySkidLines(6, 3, 1), 29u);
+  EXPECT_EQ(BusySkidLines(6, 2, 3), 18u);
+  EXPECT_EQ(BusySkidLines(0, 1, 1), 9u);
+}
+
+TEST(BusySignal, HeldBackAtOnceWhenAnotherCycleAndAPacketWouldNotFit) {
+  EXPECT_FALSE(LinkInputNearlyFull(13, 24, 3));
+  EXPECT_TRUE(LinkInputNearlyFull(14, 24, 3));
+  // The smallest buffer validation accepts lets the link send when it is empty.
+  EXPECT_FALSE(LinkInputNearlyFull(0, 11, 3));
+  EXPECT_TRUE(LinkInputNearlyFull(1, 11, 3));
+  EXPECT_FALSE(LinkInputNearlyFull(0, 9, 1));
+}

@@ -258,6 +258,9 @@ const std::vector<Rule>& ModelLimitRules() {
        {"ERROR - LINK_MASTER_BUFFER_SIZE must be at least 9"}},
       {"processing credits", [](Config& c) { c.CREDITS_FOR_PROCESSING = 8; },
        {"ERROR - CREDITS_FOR_PROCESSING must be at least 9"}},
+      {"lsw input buffer", [](Config& c) { c.LSW_INPUT_BUFFER_SIZE = 10; },
+       {"ERROR - LSW_INPUT_BUFFER_SIZE must be at least 11 (FLITS_PER_CYCLE_LSW + 8): the link "
+        "may open that many lines after it is held back, finishing a 9-flit packet"}},
       {"vsw response buffer", [](Config& c) { c.VSW_RESPONSE_BUFFER_SIZE = 8; },
        {"ERROR - VSW_RESPONSE_BUFFER_SIZE must be at least CREDITS_FOR_PROCESSING"}},
       {"streams 1 and 2 need quads", [](Config& c) {
@@ -343,6 +346,7 @@ TEST(ValidationLimits, DefaultsAndValuesAtEveryLimitPass) {
       {"lower limits", [](Config& c) {
          c.REQUEST_BUFFER_SIZE = 9;
          c.DATA_Q_CAPACITY = 10;
+         c.LSW_INPUT_BUFFER_SIZE = 11;
          c.TAGS_PER_LINK = 1;
          c.TOKENS_PER_LINK = 9;
          c.Tj = 105;
