@@ -30,12 +30,31 @@ const std::string& TraceFileName(const Config& cfg, unsigned i) {
 int sc_main(int argc, char** argv) {
   Config cfg;
   IniReader reader(true, false);
-  if (argc < 2) {
+  const CommandLine cl = ParseCommandLine(argc, argv);
+  switch (cl.action) {
+  case CommandLine::Usage:
     usage();
     ExitRun(0);
+  case CommandLine::Help:
+    std::cout << HelpText() << std::flush;
+    ExitRun(0);
+  case CommandLine::Version:
+    std::cout << VersionText() << std::endl;
+    ExitRun(0);
+  case CommandLine::Error:
+    std::cout << "ERROR - " << cl.error << std::endl;
+    std::cerr << HelpText();
+    ExitRun(1);
+  case CommandLine::Run: break;
   }
-  const std::string configFileName = argv[1];
-  reader.readFile(configFileName, cfg);
+  if (!cl.configFile.empty()) reader.readFile(cl.configFile, cfg);
+  for (const auto& [key, value] : cl.overrides) {
+    std::string error;
+    if (!reader.setOption(key, value, "command line", cfg, error)) {
+      std::cout << "ERROR - " << error << std::endl;
+      ExitRun(1);
+    }
+  }
   reader.finish(cfg);
 
   sc_core::sc_clock clk("TestClock", cfg.CORE_CLK, 0.5, sc_core::SC_ZERO_TIME, true);
@@ -79,11 +98,11 @@ int sc_main(int argc, char** argv) {
 
   cfg.print(std::cout, false);
   sc_core::sc_start(cfg.SIM_TIME);
-  stats.DumpStats(sc_core::sc_time_stamp());
+  const bool reportWritten = stats.DumpStats(sc_core::sc_time_stamp());
   if (cfg.DUMP_STATE) {
     cube.DumpState();
     controller.DumpState();
   }
   std::cout.flush();
-  return 0;
+  return reportWritten ? 0 : 1;
 }
