@@ -18,7 +18,9 @@ namespace {
 // A number as the C library's strtol reads it, in the given base: blanks, a
 // sign, digits (for base 16 an optional "0x"). Not a number, out of range or
 // negative: refused. Text after the digits is accepted with a warning.
-bool ReadField(TraceLine& t, const char* field, const std::string& text, int base,
+enum class Read { Ok, Bad, Negative };
+
+Read ReadField(TraceLine& t, const char* field, const std::string& text, int base,
                uint64_t limit, uint64_t& value) {
   errno = 0;
   char* end = nullptr;
@@ -27,20 +29,24 @@ bool ReadField(TraceLine& t, const char* field, const std::string& text, int bas
   t.field = field;
   if (end == text.c_str()) {
     t.error = "'" + text + "' is not a number";
-    return false;
+    return Read::Bad;
   }
   if (errno == ERANGE || (v > 0 && static_cast<uint64_t>(v) > limit)) {
     t.error = "'" + text + "' is out of range (at most " + std::to_string(limit) + ")";
-    return false;
+    return Read::Bad;
   }
   if (v < 0) {
     t.error = "'" + text + "' is negative";
-    return false;
+    return Read::Negative;
   }
   if (!rest.empty())
     t.warnings.push_back(std::string(field) + ": the text '" + rest + "' after the number is ignored");
   value = static_cast<uint64_t>(v);
-  return true;
+  return Read::Ok;
+}
+
+std::string Signed(const std::string& text) {
+  return std::to_string(std::strtoll(text.c_str(), nullptr, 10));
 }
 
 void PrintMalformed(const std::string& line) {
@@ -88,11 +94,12 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   if (piece != pieces.end()) t.warnings.push_back("the fields after nop are ignored");
 
   uint64_t n = 0;
-  if (!ReadField(t, "lnk", values[1], 10, std::numeric_limits<long>::max(), n)) {
-    if (values[1].find('-') != std::string::npos && t.error.find("negative") != std::string::npos)
-      t.messages.push_back("ERROR = Link address " + std::to_string(std::strtol(values[1].c_str(), nullptr, 10)) + " not supported");
-    return Refused(t);
-  }
+  const uint64_t anyCount = std::numeric_limits<long>::max();
+  // Negative links, vaults and banks get the model's message for a bad value.
+  Read r = ReadField(t, "lnk", values[1], 10, anyCount, n);
+  if (r == Read::Negative)
+    t.messages.push_back("ERROR = Link address " + Signed(values[1]) + " not supported");
+  if (r != Read::Ok) return Refused(t);
   if (n >= cfg.NUM_LINKS) {
     t.messages.push_back("ERROR = Link address " + std::to_string(n) + " not supported");
     t.error = "link " + std::to_string(n) + " is not one of the " + std::to_string(cfg.NUM_LINKS) + " links";
@@ -109,11 +116,10 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
     return Refused(t);
   }
 
-  if (!ReadField(t, "vlt", values[3], 10, std::numeric_limits<long>::max(), n)) {
-    if (t.error.find("negative") != std::string::npos)
-      t.messages.push_back("ERROR = Incorrect vault address : " + std::to_string(std::strtol(values[3].c_str(), nullptr, 10)));
-    return Refused(t);
-  }
+  r = ReadField(t, "vlt", values[3], 10, anyCount, n);
+  if (r == Read::Negative)
+    t.messages.push_back("ERROR = Incorrect vault address : " + Signed(values[3]));
+  if (r != Read::Ok) return Refused(t);
   if (n >= cfg.NUM_VAULTS) {
     t.messages.push_back("ERROR = Incorrect vault address : " + std::to_string(n));
     t.error = "vault " + std::to_string(n) + " is not one of the " + std::to_string(cfg.NUM_VAULTS) + " vaults";
@@ -122,11 +128,10 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   t.vault = static_cast<unsigned>(n);
 
   const uint64_t banks = uint64_t{cfg.NUM_PARTITIONS} * cfg.NUM_BANKS;
-  if (!ReadField(t, "bnk", values[4], 10, std::numeric_limits<long>::max(), n)) {
-    if (t.error.find("negative") != std::string::npos)
-      t.messages.push_back("ERROR = Incorrect bank address : " + std::to_string(std::strtol(values[4].c_str(), nullptr, 10)));
-    return Refused(t);
-  }
+  r = ReadField(t, "bnk", values[4], 10, anyCount, n);
+  if (r == Read::Negative)
+    t.messages.push_back("ERROR = Incorrect bank address : " + Signed(values[4]));
+  if (r != Read::Ok) return Refused(t);
   if (n >= banks) {
     t.messages.push_back("ERROR = Incorrect bank address : " + std::to_string(n));
     t.error = "bank " + std::to_string(n) + " is not one of the " + std::to_string(banks) + " banks";
@@ -134,24 +139,30 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   }
   t.bank = static_cast<unsigned>(n);
 
-  if (!ReadField(t, "dram", values[5], 16, std::numeric_limits<long long>::max(), t.dram))
+  if (ReadField(t, "dram", values[5], 16, std::numeric_limits<long long>::max(), t.dram) !=
+      Read::Ok)
     return Refused(t);
   const unsigned shift = log2(banks) + log2(cfg.NUM_VAULTS) + log2(cfg.MAX_BLOCK_SIZE);
   // The device holds 2 GB with 2 partitions, 4 GB with 4.
   const unsigned deviceBits = cfg.NUM_PARTITIONS == 4 ? 32 : 31;
-  const bool fits = shift < deviceBits && (t.dram >> (deviceBits - shift)) == 0;
+  const bool fits = shift <= deviceBits && (t.dram >> (deviceBits - shift)) == 0;
   t.address = ((((t.dram << log2(banks)) | t.bank) << log2(cfg.NUM_VAULTS)) | t.vault)
               << log2(cfg.MAX_BLOCK_SIZE);
   if (!fits) {
     std::ostringstream os;
-    os << "dram 0x" << std::hex << t.dram << " puts the address outside of the "
-       << (deviceBits == 32 ? "4GB" : "2GB") << " address space (dram below 0x"
+    if (shift < 64 && (t.dram >> (64 - shift)) == 0)
+      os << "== ERROR - Address (0x" << std::hex << t.address << ") outside of address space for "
+         << (deviceBits == 32 ? "4GB" : "2GB") << " QUOR";
+    if (!os.str().empty()) t.messages.push_back(os.str());
+    os.str("");
+    os << "0x" << std::hex << t.dram << " puts the address outside of the "
+       << (deviceBits == 32 ? "4GB" : "2GB") << " address space (dram must be below 0x"
        << (uint64_t{1} << (deviceBits - std::min(shift, deviceBits))) << ")";
     t.error = os.str();
     return Refused(t);
   }
 
-  if (!ReadField(t, "dbytes", values[6], 10, std::numeric_limits<long>::max(), n)) return Refused(t);
+  if (ReadField(t, "dbytes", values[6], 10, anyCount, n) != Read::Ok) return Refused(t);
   if (n == 0 || n > 128 || n % 16 != 0) {
     t.messages.push_back("ERROR - Unsupported data size : " + std::to_string(n));
     t.messages.push_back(
@@ -161,7 +172,7 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   }
   t.size = static_cast<unsigned>(n);
 
-  if (!ReadField(t, "nop", values[7], 10, kMaxTraceNops, n)) return Refused(t);
+  if (ReadField(t, "nop", values[7], 10, kMaxTraceNops, n) != Read::Ok) return Refused(t);
   t.nops = static_cast<unsigned>(n);
 
   t.field.clear();
