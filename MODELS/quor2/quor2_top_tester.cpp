@@ -47,6 +47,9 @@ int sc_main(int argc, char** argv) {
     ExitRun(1);
   case CommandLine::Run: break;
   }
+  for (const auto& arg : cl.ignored)
+    std::cerr << "WARNING - argument '" << arg << "' is not of the form KEY=VALUE; it is ignored"
+              << std::endl;
   if (!cl.configFile.empty()) reader.readFile(cl.configFile, cfg);
   for (const auto& [key, value] : cl.overrides) {
     std::string error;

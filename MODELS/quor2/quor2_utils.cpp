@@ -768,12 +768,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   for (int i = next; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (!IsOverride(arg, key, value)) {
-      cl.action = CommandLine::Error;
-      cl.error = "argument '" + arg + "' is not of the form KEY=VALUE";
-      return cl;
-    }
-    cl.overrides.emplace_back(key, value);
+    if (IsOverride(arg, key, value))
+      cl.overrides.emplace_back(key, value);
+    else
+      cl.ignored.push_back(arg);
   }
   if (cl.configFile.empty() && first.rfind("-f=", 0) == 0) {
     cl.action = CommandLine::Error;

@@ -237,6 +237,9 @@ struct CommandLine {
   Action action = Usage;
   std::string configFile;  // empty: defaults only
   std::vector<std::pair<std::string, std::string>> overrides;
+  // Further arguments that are no KEY=VALUE: ignored, as they always were, with
+  // a warning.
+  std::vector<std::string> ignored;
   std::string error;
 };
 CommandLine ParseCommandLine(int argc, const char* const* argv);

@@ -63,26 +63,27 @@ TEST(CommandLine, HelpAndVersionAnswerAndExitZero) {
 TEST(CommandLine, OverridesWinOverTheFileAndAreMarkedInTheListing) {
   TempDir dir;
   dir.Write("c.ini", kSmall);
-  for (const std::string& file : {"c.ini", "-f=c.ini"}) {
+  for (const char* file : {"c.ini", "-f=c.ini"}) {
     const ProgramRun r = RunProgram(QuorsimProgram(),
-                                    {file, "SIM_TIME=2000", "PERCENTAGE_READ=100"}, dir.path);
+                                    {file, "SIM_TIME=200", "stray", "PERCENTAGE_READ=100"}, dir.path);
     EXPECT_EQ(r.exitCode, 0) << file << "\n" << r.err;
-    EXPECT_TRUE(Has(r.out, "[*] [sc_time]: 'SIM_TIME'=2 us\n")) << file;
+    EXPECT_TRUE(Has(r.err, "WARNING - argument 'stray' is not of the form KEY=VALUE")) << r.err;
+    EXPECT_TRUE(Has(r.out, "[*] [sc_time]: 'SIM_TIME'=200 ns\n")) << file;
     EXPECT_TRUE(Has(r.out, "[*] [unsigned]: 'PERCENTAGE_READ'=100\n")) << file;
     EXPECT_TRUE(Has(r.out, "[*] [unsigned]: 'NUM_REQUESTS'=100\n")) << file;
-    EXPECT_TRUE(Has(r.out, "======= Dumping stats at 2000ns")) << file;
+    EXPECT_TRUE(Has(r.out, "======= Dumping stats at 200ns")) << file;
   }
 }
 
 TEST(CommandLine, BadOverridesAreRefused) {
   TempDir dir;
   dir.Write("c.ini", kSmall);
-  const std::pair<const char*, const char*> cases[] = {
-      {"NUM_REQUESTS=-5", "ERROR - command line: NUM_REQUESTS = -5: negative value"},
-      {"NUM_REQESTS=5", "closest known key: 'NUM_REQUESTS'"},
-      {"stray", "ERROR - argument 'stray' is not of the form KEY=VALUE"}};
-  for (const auto& [arg, line] : cases)
-    ExpectRefused(RunProgram(QuorsimProgram(), {"c.ini", arg}, dir.path), arg, line);
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"c.ini", "NUM_REQUESTS=-5"}, "ERROR - command line: NUM_REQUESTS = -5: negative value"},
+      {{"c.ini", "NUM_REQESTS=5"}, "closest known key: 'NUM_REQUESTS'"},
+      {{"-f="}, "ERROR - no file name after -f="}};
+  for (const auto& [args, line] : cases)
+    ExpectRefused(RunProgram(QuorsimProgram(), args, dir.path), args.back(), line);
 }
 
 TEST(CommandLine, AReportFileThatCannotBeWrittenFailsTheRunAfterAFullReport) {
