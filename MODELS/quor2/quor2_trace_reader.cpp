@@ -39,7 +39,7 @@ Read ReadField(TraceLine& t, const char* field, const std::string& text, int bas
     t.error = "'" + text + "' is negative";
     return Read::Negative;
   }
-  if (!rest.empty())
+  if (!strip(rest, " \t").empty())
     t.warnings.push_back(std::string(field) + ": the text '" + rest + "' after the number is ignored");
   value = static_cast<uint64_t>(v);
   return Read::Ok;
@@ -244,14 +244,22 @@ void quor2_trace_reader::Open(const std::string& name, bool announce) {
 }
 
 void quor2_trace_reader::CheckWholeFile() {
+  // A long trace with the same quirk on every line says so a few times only.
+  constexpr unsigned kShownWarnings = 10;
+  unsigned warnings = 0;
   std::string line;
   for (unsigned number = 1; ReadTextLine(inputTrace, line); ++number) {
     const TraceLine parsed = ParseTraceLine(line, cfg);
-    for (const auto& w : parsed.warnings)
-      std::cerr << "WARNING - " << filename << ":" << number << ": " << w << std::endl;
+    for (const auto& w : parsed.warnings) {
+      if (++warnings <= kShownWarnings)
+        std::cerr << "WARNING - " << filename << ":" << number << ": " << w << std::endl;
+    }
     if (parsed.kind == TraceLine::Refused) Refuse(parsed, line, number);
     if (parsed.kind == TraceLine::Request) ++requestLines;
   }
+  if (warnings > kShownWarnings)
+    std::cerr << "WARNING - " << filename << ": " << warnings - kShownWarnings
+              << " more warnings not shown" << std::endl;
   if (inputTrace.bad()) {
     std::cout << "ERROR - " << filename << ": could not be read" << std::endl;
     ExitRun(1);

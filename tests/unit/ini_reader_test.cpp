@@ -214,12 +214,14 @@ TEST_F(IniFile, FinishIsTrueOnlyWhenEveryKeyWasReadAndConverted) {
   Config full;
   IniReader fullReader(true, false);
   fullReader.readFile(QUORSIM_SOURCE_DIR "/configs/default.ini", full);
-  EXPECT_TRUE(fullReader.finish(full));
+  // The derived keys are left to their formulas there.
+  EXPECT_FALSE(fullReader.finish(full));
   std::ostringstream fromFile, defaults;
   full.print(fromFile, false);
   Config plain;
   plain.print(defaults, false);
-  // The shipped file restates every default: same values, every key marked.
+  // The shipped file restates every default: same values, every key marked
+  // (the derived keys because the file sets the keys they derive from).
   std::string marked;
   std::istringstream in(defaults.str());
   for (std::string l; std::getline(in, l);) marked += "[*] " + l + "\n";
