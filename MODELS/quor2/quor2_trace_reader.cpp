@@ -20,8 +20,8 @@ namespace {
 // negative: refused. Text after the digits is accepted with a warning.
 enum class Read { Ok, Bad, Negative };
 
-Read ReadField(TraceLine& t, const char* field, const std::string& text, int base,
-               uint64_t limit, uint64_t& value) {
+Read ReadField(TraceLine& t, const char* field, const std::string& text, int base, uint64_t limit,
+               uint64_t& value) {
   errno = 0;
   char* end = nullptr;
   const long long v = std::strtoll(text.c_str(), &end, base);
@@ -40,7 +40,8 @@ Read ReadField(TraceLine& t, const char* field, const std::string& text, int bas
     return Read::Negative;
   }
   if (!strip(rest, " \t").empty())
-    t.warnings.push_back(std::string(field) + ": the text '" + rest + "' after the number is ignored");
+    t.warnings.push_back(std::string(field) + ": the text '" + rest +
+                         "' after the number is ignored");
   value = static_cast<uint64_t>(v);
   return Read::Ok;
 }
@@ -52,8 +53,9 @@ std::string Signed(const std::string& text) {
 void PrintMalformed(const std::string& line) {
   std::cout << "Error - Malformed line : " << line << std::endl;
   std::cout << "Proper Format : id:X,lnk:X,cmd:X,vlt:X,bnk:X,dram:0xX,dbytes:X,nop:X" << std::endl;
-  std::cout << "Example Line  : id:0005,lnk:1,cmd:enu_write,vlt:8,bnk:4,dram:0x91E60,dbytes:128,nop:3"
-            << std::endl;
+  std::cout
+      << "Example Line  : id:0005,lnk:1,cmd:enu_write,vlt:8,bnk:4,dram:0x91E60,dbytes:128,nop:3"
+      << std::endl;
 }
 
 TraceLine Refused(TraceLine t) {
@@ -102,7 +104,8 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   if (r != Read::Ok) return Refused(t);
   if (n >= cfg.NUM_LINKS) {
     t.messages.push_back("ERROR = Link address " + std::to_string(n) + " not supported");
-    t.error = "link " + std::to_string(n) + " is not one of the " + std::to_string(cfg.NUM_LINKS) + " links";
+    t.error = "link " + std::to_string(n) + " is not one of the " + std::to_string(cfg.NUM_LINKS) +
+              " links";
     return Refused(t);
   }
   t.link = static_cast<unsigned>(n);
@@ -122,7 +125,8 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   if (r != Read::Ok) return Refused(t);
   if (n >= cfg.NUM_VAULTS) {
     t.messages.push_back("ERROR = Incorrect vault address : " + std::to_string(n));
-    t.error = "vault " + std::to_string(n) + " is not one of the " + std::to_string(cfg.NUM_VAULTS) + " vaults";
+    t.error = "vault " + std::to_string(n) + " is not one of the " +
+              std::to_string(cfg.NUM_VAULTS) + " vaults";
     return Refused(t);
   }
   t.vault = static_cast<unsigned>(n);
@@ -134,7 +138,8 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   if (r != Read::Ok) return Refused(t);
   if (n >= banks) {
     t.messages.push_back("ERROR = Incorrect bank address : " + std::to_string(n));
-    t.error = "bank " + std::to_string(n) + " is not one of the " + std::to_string(banks) + " banks";
+    t.error =
+        "bank " + std::to_string(n) + " is not one of the " + std::to_string(banks) + " banks";
     return Refused(t);
   }
   t.bank = static_cast<unsigned>(n);
@@ -268,8 +273,7 @@ void quor2_trace_reader::CheckWholeFile() {
   inputTrace.seekg(0);
 }
 
-void quor2_trace_reader::Refuse(const TraceLine& parsed, const std::string& line,
-                                unsigned number) {
+void quor2_trace_reader::Refuse(const TraceLine& parsed, const std::string& line, unsigned number) {
   if (parsed.malformed) PrintMalformed(line);
   for (const auto& m : parsed.messages) {
     // The size message carries the time, as the controller prints it.
@@ -293,9 +297,7 @@ void quor2_trace_reader::RegisterProcesses() {
 
 void quor2_trace_reader::SetClock(sc_core::sc_clock* c) { clk(*c); }
 
-void quor2_trace_reader::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER>* d) {
-  done(*d);
-}
+void quor2_trace_reader::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER>* d) { done(*d); }
 
 quor2_trace_reader::socket_type* quor2_trace_reader::GetRequestSocket() { return &socket; }
 
@@ -361,10 +363,13 @@ void quor2_trace_reader::ReadLine() {
 
 void quor2_trace_reader::EchoParse(const TraceLine& t) const {
   std::cout << "==From Trace : link [" << t.link << "]" << (t.read ? " cmd [read]" : " cmd [write]")
-            << " vault [" << t.vault << "]" << " bank [" << t.bank << "]" << " dram [0x" << std::hex
-            << t.dram << std::dec << "]" << " size [" << t.size << " B]" << " nops [" << t.nops
-            << " B]" << " full address : 0x" << std::hex << std::setfill('0') << std::setw(8)
-            << t.address << std::dec << std::setfill(' ') << std::endl;
+            << " vault [" << t.vault << "]"
+            << " bank [" << t.bank << "]"
+            << " dram [0x" << std::hex << t.dram << std::dec << "]"
+            << " size [" << t.size << " B]"
+            << " nops [" << t.nops << " B]"
+            << " full address : 0x" << std::hex << std::setfill('0') << std::setw(8) << t.address
+            << std::dec << std::setfill(' ') << std::endl;
 }
 
 void quor2_trace_reader::MalformedLine(std::string line) {
@@ -402,9 +407,8 @@ tlm::tlm_sync_enum quor2_trace_reader::nb_transport_bw(tlm::tlm_generic_payload&
     if (trans.get_command() == tlm::TLM_READ_COMMAND) {
       ++readResponses;
     } else if (cfg.POSTED_WRITES) {
-      TimedLine()
-          << "ERROR - Received a WRITE response to TraceReader who is not expecting them"
-          << std::endl;
+      TimedLine() << "ERROR - Received a WRITE response to TraceReader who is not expecting them"
+                  << std::endl;
       ExitRun(1);
     } else {
       ++writeResponses;

@@ -341,13 +341,14 @@ Conversion ConvertValue(const std::string& raw, unsigned& value) {
       v = 4294967296u;
     }
   }
-  if (tooLarge) return Note(Conversion::Refused, "out of range for an unsigned key (0 to 4294967295)");
+  if (tooLarge)
+    return Note(Conversion::Refused, "out of range for an unsigned key (0 to 4294967295)");
   if (negative && v != 0) return Note(Conversion::Refused, "negative value for an unsigned key");
   value = static_cast<unsigned>(v);
   const std::string rest = raw.substr(i);
   if (!rest.empty())
-    return Note(Conversion::Warned,
-                "read as " + Text(value) + " (the text '" + rest + "' after the number is ignored)");
+    return Note(Conversion::Warned, "read as " + Text(value) + " (the text '" + rest +
+                                        "' after the number is ignored)");
   return {};
 }
 
@@ -360,8 +361,8 @@ Conversion ConvertValue(const std::string& raw, float& value) {
   const std::string rest = Rest(in, raw);
   value = v;
   if (!rest.empty())
-    return Note(Conversion::Warned,
-                "read as " + Text(value) + " (the text '" + rest + "' after the number is ignored)");
+    return Note(Conversion::Warned, "read as " + Text(value) + " (the text '" + rest +
+                                        "' after the number is ignored)");
   return {};
 }
 
@@ -379,8 +380,9 @@ Conversion ConvertValue(const std::string& raw, sc_time& value) {
   const std::string rest = Rest(in, raw);
   value = sc_time(ns, SC_NS);
   if (!rest.empty())
-    return Note(Conversion::Warned, "read as " + Text(ns) + " ns (times are in nanoseconds; the text '" +
-                                        rest + "' after the number is ignored)");
+    return Note(Conversion::Warned, "read as " + Text(ns) +
+                                        " ns (times are in nanoseconds; the text '" + rest +
+                                        "' after the number is ignored)");
   return {};
 }
 

@@ -26,7 +26,8 @@ bool Has(const std::string& text, const std::string& part) {
 }
 
 // A run that replays `trace` on one reader with the small configuration.
-ProgramRun ReplayTrace(const TempDir& dir, const std::string& trace, const std::string& extra = "") {
+ProgramRun ReplayTrace(const TempDir& dir, const std::string& trace,
+                       const std::string& extra = "") {
   dir.Write("t.txt", trace);
   dir.Write("t.ini", std::string(kSmall) + "USE_TRACE = true\nTRACE_FILENAME_0 = t.txt\n" + extra);
   return RunProgram(QuorsimProgram(), {"t.ini"}, dir.path);
@@ -64,8 +65,8 @@ TEST(CommandLine, OverridesWinOverTheFileAndAreMarkedInTheListing) {
   TempDir dir;
   dir.Write("c.ini", kSmall);
   for (const char* file : {"c.ini", "-f=c.ini"}) {
-    const ProgramRun r = RunProgram(QuorsimProgram(),
-                                    {file, "SIM_TIME=200", "stray", "PERCENTAGE_READ=100"}, dir.path);
+    const ProgramRun r = RunProgram(
+        QuorsimProgram(), {file, "SIM_TIME=200", "stray", "PERCENTAGE_READ=100"}, dir.path);
     EXPECT_EQ(r.exitCode, 0) << file << "\n" << r.err;
     EXPECT_TRUE(Has(r.err, "WARNING - argument 'stray' is not of the form KEY=VALUE")) << r.err;
     EXPECT_TRUE(Has(r.out, "[*] [sc_time]: 'SIM_TIME'=200 ns\n")) << file;
@@ -89,9 +90,9 @@ TEST(CommandLine, BadOverridesAreRefused) {
 TEST(CommandLine, AReportFileThatCannotBeWrittenFailsTheRunAfterAFullReport) {
   TempDir dir;
   dir.Write("c.ini", kSmall);
-  const ProgramRun r = RunProgram(
-      QuorsimProgram(), {"c.ini", "DUMP_STATS_FILE=true", "STATS_FILENAME=no/such/dir.txt"},
-      dir.path);
+  const ProgramRun r =
+      RunProgram(QuorsimProgram(),
+                 {"c.ini", "DUMP_STATS_FILE=true", "STATS_FILENAME=no/such/dir.txt"}, dir.path);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "ERROR - Could not write the report file 'no/such/dir.txt'")) << r.err;
   const auto lines = r.OutLines();

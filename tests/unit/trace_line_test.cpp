@@ -63,7 +63,7 @@ TEST(TraceLine, WhatTheModelCannotHonourIsRefusedNamingTheField) {
   const struct {
     std::string line;
     const char* field;
-    const char* message;  // the model's own first message line, or ""
+    const char* message; // the model's own first message line, or ""
   } cases[] = {
       {"id:1,lnk:0", "cmd", "Malformed"},
       {With("lnk", "4"), "lnk", "ERROR = Link address 4 not supported"},
