@@ -340,7 +340,7 @@ void quor2_trace_reader::GenerateTLMRequest() {
     returnValue = socket->nb_transport_fw(*transaction, tlmPhase, tlmDelay);
     if (returnValue == tlm::TLM_UPDATED) {
       CountAccepted();
-      // As designed, the line is printed when the last line has no line end.
+      // The line is printed only when the last line has no line end, as it always was.
       if (inputTrace.eof()) TimedLine() << "TraceReader finished issuing" << std::endl;
       if (AtEnd()) CheckCompletion();
     } else if (returnValue == tlm::TLM_ACCEPTED) {

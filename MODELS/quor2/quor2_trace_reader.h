@@ -23,7 +23,7 @@ namespace Orvane::Internal::QUOR2 {
 
 // One trace line, read and checked on its own (no simulation needed).
 struct TraceLine {
-  // Skip: a comment, a blank line or a line with one piece (the design skips
+  // Skip: a comment, a blank line or a line with one piece (always skipped;
   // them). Request: every field holds. Refused: the model cannot honour it.
   enum Kind { Skip, Request, Refused };
   Kind kind = Skip;
