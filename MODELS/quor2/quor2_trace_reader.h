@@ -23,8 +23,8 @@ namespace Orvane::Internal::QUOR2 {
 
 // One trace line, read and checked on its own (no simulation needed).
 struct TraceLine {
-  // Skip: a comment, a blank line or a line with one piece (always skipped;
-  // them). Request: every field holds. Refused: the model cannot honour it.
+  // Skip: a comment, a blank line or a line with one piece (always skipped).
+  // Request: every field holds. Refused: the model cannot honour it.
   enum Kind { Skip, Request, Refused };
   Kind kind = Skip;
   unsigned link = 0;
