@@ -80,6 +80,7 @@ quor2_quor_controller::quor2_quor_controller(sc_core::sc_module_name name, const
   pendingTransactions.assign(sources, nullptr);
   transactionWaiting.assign(sources, false);
   requestBuffers.resize(links);
+  postedPayloads.resize(links);
   perLinkSpacingCounter.assign(links, 0);
   perLinkTokens.assign(links, cfg.TOKENS_PER_LINK);
   perLinkReturnTokens.assign(links, 0);
@@ -178,7 +179,7 @@ bool quor2_quor_controller::ReceiveRequest(tlm::tlm_generic_payload& trans, int 
   CountRequestSize(stats.writeRequestSizeCounter, length);
   if (cfg.POSTED_WRITES) {
     const auto tag = static_cast<uint32_t>(postedWriteTags++);
-    trans.release();
+    postedPayloads[link].push_back(&trans);
     AppendPacket(link, tag, P_WRITE_REQUEST, length, flits, leadingNulls);
     return true;
   }
@@ -311,6 +312,11 @@ bool quor2_quor_controller::HeaderMayGo(unsigned link, const Flit& header) {
     if (perLinkTokens[link] < header.requestLength / cfg.FLIT_SIZE + 1) return false;
     ++stats.QUORControllerIssuedWrites;
     stats.QUORControllerMovedData += header.requestLength;
+    if (header.command == P_WRITE_REQUEST && !postedPayloads[link].empty()) {
+      tlm::tlm_generic_payload* posted = postedPayloads[link].front();
+      postedPayloads[link].pop_front();
+      posted->release();
+    }
     return true;
   default:
     if (perLinkTokens[link] < kAtomicFlits) return false;

@@ -54,6 +54,9 @@ public:
 
   std::vector<std::deque<Flit_P>> requestBuffers;
   std::vector<std::deque<tlm::tlm_generic_payload*>> pendingResponses;
+  // Payloads of posted writes per link, in packet order: each goes home when its
+  // header leaves, so its source knows the write is out.
+  std::vector<std::deque<tlm::tlm_generic_payload*>> postedPayloads;
   std::vector<std::deque<unsigned>> perLinkFreeTags;
   std::vector<unsigned> perLinkTokens;
   std::vector<unsigned> perLinkReturnTokens;

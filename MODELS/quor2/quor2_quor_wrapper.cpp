@@ -37,7 +37,7 @@ void quor2_quor_wrapper::RegisterSockets(std::vector<GeneratorSocket*>& requestS
   std::cout << "OK!" << std::endl;
 }
 
-void quor2_quor_wrapper::DumpStats() { stats->DumpStats(sc_core::sc_time_stamp()); }
+bool quor2_quor_wrapper::DumpStats() { return stats->DumpStats(sc_core::sc_time_stamp()); }
 
 quor2_quor_wrapper* GetQUORWrapper(const Config& cfg) {
   return new quor2_quor_wrapper("QUORWrapper", cfg);

@@ -39,7 +39,8 @@ public:
 
   std::vector<ControllerSocket*> GetControllerSockets();
   void RegisterSockets(std::vector<GeneratorSocket*>& requestSockets);
-  void DumpStats();
+  // False when the report file was asked for but could not be written.
+  bool DumpStats();
 };
 
 quor2_quor_wrapper* GetQUORWrapper(const Config& cfg);

@@ -29,10 +29,11 @@ bool SettleAndCheckAtRest(const Config& cfg, const quor2_quor_controller& contro
 // requests still awaiting their responses.
 void ReportOutstanding(const quor2_quor_controller& controller, const Config& cfg);
 
-// Exit status of a run that printed `errorLines` error lines and whose
-// conservation check came out `atRest`.
-inline int RunExitStatus(std::size_t errorLines, bool atRest) {
-  return errorLines == 0 && atRest ? 0 : 1;
+// Exit status of a run that printed `errorLines` error lines, whose
+// conservation check came out `atRest` and whose report file, if asked for,
+// was `reportWritten`.
+inline int RunExitStatus(std::size_t errorLines, bool atRest, bool reportWritten) {
+  return errorLines == 0 && atRest && reportWritten ? 0 : 1;
 }
 
 } // namespace Orvane::Internal::QUOR2

@@ -32,12 +32,34 @@ const std::string& TraceFileName(const Config& cfg, unsigned i) {
 int sc_main(int argc, char** argv) {
   Config cfg;
   IniReader reader(true, false);
-  if (argc < 2) {
+  const CommandLine cl = ParseCommandLine(argc, argv);
+  switch (cl.action) {
+  case CommandLine::Usage:
     usage();
     ExitRun(0);
+  case CommandLine::Help:
+    std::cout << HelpText() << std::flush;
+    ExitRun(0);
+  case CommandLine::Version:
+    std::cout << VersionText() << std::endl;
+    ExitRun(0);
+  case CommandLine::Error:
+    std::cout << "ERROR - " << cl.error << std::endl;
+    std::cerr << HelpText();
+    ExitRun(1);
+  case CommandLine::Run: break;
   }
-  const std::string configFileName = argv[1];
-  reader.readFile(configFileName, cfg);
+  for (const auto& arg : cl.ignored)
+    std::cerr << "WARNING - argument '" << arg << "' is not of the form KEY=VALUE; it is ignored"
+              << std::endl;
+  if (!cl.configFile.empty()) reader.readFile(cl.configFile, cfg);
+  for (const auto& [key, value] : cl.overrides) {
+    std::string error;
+    if (!reader.setOption(key, value, "command line", cfg, error)) {
+      std::cout << "ERROR - " << error << std::endl;
+      ExitRun(1);
+    }
+  }
   reader.finish(cfg);
 
   sc_core::sc_clock clk("TestClock", cfg.CORE_CLK, 0.5, sc_core::SC_ZERO_TIME, true);
@@ -82,7 +104,7 @@ int sc_main(int argc, char** argv) {
   cfg.print(std::cout, false);
   ErrorLineWatch errors(std::cout);
   const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor);
-  stats.DumpStats(sc_core::sc_time_stamp());
+  const bool reportWritten = stats.DumpStats(sc_core::sc_time_stamp());
   if (cfg.DUMP_STATE) {
     cube.DumpState();
     controller.DumpState();
@@ -93,5 +115,5 @@ int sc_main(int argc, char** argv) {
   else
     ReportOutstanding(controller, cfg);
   std::cout.flush();
-  return RunExitStatus(errors.ErrorLines(), atRest);
+  return RunExitStatus(errors.ErrorLines(), atRest, reportWritten);
 }

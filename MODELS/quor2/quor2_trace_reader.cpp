@@ -2,19 +2,199 @@
 
 #include "quor2_messages.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <limits>
+#include <sstream>
 
 namespace Orvane::Internal::QUOR2 {
 
 namespace {
 
-long ReadNumber(const std::string& text, int base) {
-  return std::strtol(text.c_str(), nullptr, base);
+// A number as the C library's strtol reads it, in the given base: blanks, a
+// sign, digits (for base 16 an optional "0x"). Not a number, out of range or
+// negative: refused. Text after the digits is accepted with a warning.
+enum class Read { Ok, Bad, Negative };
+
+Read ReadField(TraceLine& t, const char* field, const std::string& text, int base, uint64_t limit,
+               uint64_t& value) {
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, base);
+  const std::string rest(end);
+  t.field = field;
+  if (end == text.c_str()) {
+    t.error = "'" + text + "' is not a number";
+    return Read::Bad;
+  }
+  if (errno == ERANGE || (v > 0 && static_cast<uint64_t>(v) > limit)) {
+    t.error = "'" + text + "' is out of range (at most " + std::to_string(limit) + ")";
+    return Read::Bad;
+  }
+  if (v < 0) {
+    t.error = "'" + text + "' is negative";
+    return Read::Negative;
+  }
+  if (!strip(rest, " \t").empty())
+    t.warnings.push_back(std::string(field) + ": the text '" + rest +
+                         "' after the number is ignored");
+  value = static_cast<uint64_t>(v);
+  return Read::Ok;
 }
 
+std::string Signed(const std::string& text) {
+  return std::to_string(std::strtoll(text.c_str(), nullptr, 10));
+}
+
+void PrintMalformed(const std::string& line) {
+  std::cout << "Error - Malformed line : " << line << std::endl;
+  std::cout << "Proper Format : id:X,lnk:X,cmd:X,vlt:X,bnk:X,dram:0xX,dbytes:X,nop:X" << std::endl;
+  std::cout
+      << "Example Line  : id:0005,lnk:1,cmd:enu_write,vlt:8,bnk:4,dram:0x91E60,dbytes:128,nop:3"
+      << std::endl;
+}
+
+TraceLine Refused(TraceLine t) {
+  t.kind = TraceLine::Refused;
+  return t;
+}
+
+const char* const kFields[8] = {"id", "lnk", "cmd", "vlt", "bnk", "dram", "dbytes", "nop"};
+
 } // namespace
+
+TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
+  TraceLine t;
+  if (line.compare(0, 2, "//") == 0) return t;
+  const std::list<std::string> pieces = split(line, ",", static_cast<unsigned long>(-1));
+  if (pieces.size() <= 1) {
+    if (!strip(line, " \t").empty()) t.warnings.push_back("not a request line; it is skipped");
+    return t;
+  }
+  // Each field starts with its key; its value follows the first colon.
+  std::string values[8];
+  auto piece = pieces.begin();
+  for (unsigned f = 0; f < 8; ++f, ++piece) {
+    t.field = kFields[f];
+    if (piece == pieces.end()) {
+      t.malformed = true;
+      t.error = "missing";
+      return Refused(t);
+    }
+    if (piece->compare(0, std::char_traits<char>::length(kFields[f]), kFields[f]) != 0) {
+      t.malformed = true;
+      t.error = "'" + *piece + "' does not start with " + kFields[f];
+      return Refused(t);
+    }
+    const auto colon = piece->find(':');
+    values[f] = colon == std::string::npos ? *piece : piece->substr(colon + 1);
+  }
+  if (piece != pieces.end()) t.warnings.push_back("the fields after nop are ignored");
+
+  uint64_t n = 0;
+  const uint64_t anyCount = std::numeric_limits<long>::max();
+  // Negative links, vaults and banks get the model's message for a bad value.
+  Read r = ReadField(t, "lnk", values[1], 10, anyCount, n);
+  if (r == Read::Negative)
+    t.messages.push_back("ERROR = Link address " + Signed(values[1]) + " not supported");
+  if (r != Read::Ok) return Refused(t);
+  if (n >= cfg.NUM_LINKS) {
+    t.messages.push_back("ERROR = Link address " + std::to_string(n) + " not supported");
+    t.error = "link " + std::to_string(n) + " is not one of the " + std::to_string(cfg.NUM_LINKS) +
+              " links";
+    return Refused(t);
+  }
+  t.link = static_cast<unsigned>(n);
+
+  t.field = "cmd";
+  if (values[2] == "enu_read") {
+    t.read = true;
+  } else if (values[2] != "enu_write") {
+    t.messages.push_back("ERROR = Unknown command : " + values[2]);
+    t.error = "'" + values[2] + "' is neither enu_read nor enu_write";
+    return Refused(t);
+  }
+
+  r = ReadField(t, "vlt", values[3], 10, anyCount, n);
+  if (r == Read::Negative)
+    t.messages.push_back("ERROR = Incorrect vault address : " + Signed(values[3]));
+  if (r != Read::Ok) return Refused(t);
+  if (n >= cfg.NUM_VAULTS) {
+    t.messages.push_back("ERROR = Incorrect vault address : " + std::to_string(n));
+    t.error = "vault " + std::to_string(n) + " is not one of the " +
+              std::to_string(cfg.NUM_VAULTS) + " vaults";
+    return Refused(t);
+  }
+  t.vault = static_cast<unsigned>(n);
+
+  const uint64_t banks = uint64_t{cfg.NUM_PARTITIONS} * cfg.NUM_BANKS;
+  r = ReadField(t, "bnk", values[4], 10, anyCount, n);
+  if (r == Read::Negative)
+    t.messages.push_back("ERROR = Incorrect bank address : " + Signed(values[4]));
+  if (r != Read::Ok) return Refused(t);
+  if (n >= banks) {
+    t.messages.push_back("ERROR = Incorrect bank address : " + std::to_string(n));
+    t.error =
+        "bank " + std::to_string(n) + " is not one of the " + std::to_string(banks) + " banks";
+    return Refused(t);
+  }
+  t.bank = static_cast<unsigned>(n);
+
+  if (ReadField(t, "dram", values[5], 16, std::numeric_limits<long long>::max(), t.dram) !=
+      Read::Ok)
+    return Refused(t);
+  const unsigned shift = log2(banks) + log2(cfg.NUM_VAULTS) + log2(cfg.MAX_BLOCK_SIZE);
+  // The device holds 2 GB with 2 partitions, 4 GB with 4.
+  const unsigned deviceBits = cfg.NUM_PARTITIONS == 4 ? 32 : 31;
+  const bool fits = shift <= deviceBits && (t.dram >> (deviceBits - shift)) == 0;
+  t.address = ((((t.dram << log2(banks)) | t.bank) << log2(cfg.NUM_VAULTS)) | t.vault)
+              << log2(cfg.MAX_BLOCK_SIZE);
+  if (!fits) {
+    std::ostringstream os;
+    if (shift < 64 && (t.dram >> (64 - shift)) == 0)
+      os << "== ERROR - Address (0x" << std::hex << t.address << ") outside of address space for "
+         << (deviceBits == 32 ? "4GB" : "2GB") << " QUOR";
+    if (!os.str().empty()) t.messages.push_back(os.str());
+    os.str("");
+    os << "0x" << std::hex << t.dram << " puts the address outside of the "
+       << (deviceBits == 32 ? "4GB" : "2GB") << " address space (dram must be below 0x"
+       << (uint64_t{1} << (deviceBits - std::min(shift, deviceBits))) << ")";
+    t.error = os.str();
+    return Refused(t);
+  }
+
+  if (ReadField(t, "dbytes", values[6], 10, anyCount, n) != Read::Ok) return Refused(t);
+  if (n == 0 || n > 128 || n % 16 != 0) {
+    t.messages.push_back("ERROR - Unsupported data size : " + std::to_string(n));
+    t.messages.push_back(
+        "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t Please adhere to the standardized request sizes");
+    t.error = "size " + std::to_string(n) + " is not one of 16, 32, 48, 64, 80, 96, 112, 128";
+    return Refused(t);
+  }
+  t.size = static_cast<unsigned>(n);
+
+  if (ReadField(t, "nop", values[7], 10, kMaxTraceNops, n) != Read::Ok) return Refused(t);
+  t.nops = static_cast<unsigned>(n);
+
+  t.field.clear();
+  t.kind = TraceLine::Request;
+  return t;
+}
+
+tlm::tlm_generic_payload* TracePool::take() {
+  ++out;
+  return allocate();
+}
+
+void TracePool::free(tlm::tlm_generic_payload* trans) {
+  kvl_memory_manager::free(trans);
+  --out;
+  if (onReturn) onReturn();
+}
 
 quor2_trace_reader::quor2_trace_reader(sc_core::sc_module_name name, unsigned int id,
                                        std::string filename, const Config& cfg)
@@ -25,12 +205,7 @@ quor2_trace_reader::quor2_trace_reader(sc_core::sc_module_name name, unsigned in
       id(id),
       socket("socket"),
       tlmDelay(sc_core::SC_ZERO_TIME) {
-  inputTrace.open(filename);
-  if (!inputTrace.is_open()) {
-    std::cout << "Could not open trace file : '" << filename << "'" << std::endl;
-    ExitRun(1);
-  }
-  RegisterProcesses();
+  Open(filename, false);
 }
 
 quor2_trace_reader::quor2_trace_reader(sc_core::sc_module_name name, unsigned int id,
@@ -42,23 +217,74 @@ quor2_trace_reader::quor2_trace_reader(sc_core::sc_module_name name, unsigned in
       id(id),
       socket("socket"),
       tlmDelay(sc_core::SC_ZERO_TIME) {
-  std::string filename;
+  std::string name0;
   switch (id) {
-  case 0: filename = cfg.TRACE_FILENAME_0; break;
-  case 1: filename = cfg.TRACE_FILENAME_1; break;
-  case 2: filename = cfg.TRACE_FILENAME_2; break;
-  case 3: filename = cfg.TRACE_FILENAME_3; break;
+  case 0: name0 = cfg.TRACE_FILENAME_0; break;
+  case 1: name0 = cfg.TRACE_FILENAME_1; break;
+  case 2: name0 = cfg.TRACE_FILENAME_2; break;
+  case 3: name0 = cfg.TRACE_FILENAME_3; break;
   default:
     std::cout << "ERROR - Too many trace readers!!!  Please pick up to a max of 4" << std::endl;
     ExitRun(1);
   }
-  std::cout << "== TraceReader - Opening trace file : " << filename << std::endl;
-  inputTrace.open(filename);
+  Open(name0, true);
+}
+
+void quor2_trace_reader::Open(const std::string& name, bool announce) {
+  filename = name;
+  if (announce) std::cout << "== TraceReader - Opening trace file : " << filename << std::endl;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(filename, ec)) inputTrace.open(filename, std::ios::binary);
   if (!inputTrace.is_open()) {
-    std::cout << "== ERROR - Could not open trace file : '" << filename << "'" << std::endl;
+    std::cout << (announce ? "== ERROR - Could not open trace file : '"
+                           : "Could not open trace file : '")
+              << filename << "'" << std::endl;
     ExitRun(1);
   }
+  CheckWholeFile();
+  memoryManager.onReturn = [this] {
+    if (AtEnd()) CheckCompletion();
+  };
   RegisterProcesses();
+}
+
+void quor2_trace_reader::CheckWholeFile() {
+  // A long trace with the same quirk on every line says so a few times only.
+  constexpr unsigned kShownWarnings = 10;
+  unsigned warnings = 0;
+  std::string line;
+  for (unsigned number = 1; ReadTextLine(inputTrace, line); ++number) {
+    const TraceLine parsed = ParseTraceLine(line, cfg);
+    for (const auto& w : parsed.warnings) {
+      if (++warnings <= kShownWarnings)
+        std::cerr << "WARNING - " << filename << ":" << number << ": " << w << std::endl;
+    }
+    if (parsed.kind == TraceLine::Refused) Refuse(parsed, line, number);
+    if (parsed.kind == TraceLine::Request) ++requestLines;
+  }
+  if (warnings > kShownWarnings)
+    std::cerr << "WARNING - " << filename << ": " << warnings - kShownWarnings
+              << " more warnings not shown" << std::endl;
+  if (inputTrace.bad()) {
+    std::cout << "ERROR - " << filename << ": could not be read" << std::endl;
+    ExitRun(1);
+  }
+  inputTrace.clear();
+  inputTrace.seekg(0);
+}
+
+void quor2_trace_reader::Refuse(const TraceLine& parsed, const std::string& line, unsigned number) {
+  if (parsed.malformed) PrintMalformed(line);
+  for (const auto& m : parsed.messages) {
+    // The size message carries the time, as the controller prints it.
+    if (m.rfind("ERROR - Unsupported", 0) == 0)
+      TimedLine() << m << std::endl;
+    else
+      std::cout << m << std::endl;
+  }
+  std::cout << "ERROR - " << filename << ":" << number << ": " << parsed.field << ": "
+            << parsed.error << std::endl;
+  ExitRun(1);
 }
 
 void quor2_trace_reader::RegisterProcesses() {
@@ -67,21 +293,20 @@ void quor2_trace_reader::RegisterProcesses() {
   sensitive << doneEvent;
   dont_initialize();
   socket.register_nb_transport_bw(this, &quor2_trace_reader::nb_transport_bw);
-
-  bankShift = log2(cfg.NUM_PARTITIONS * cfg.NUM_BANKS);
-  vaultShift = log2(cfg.NUM_VAULTS);
-  blockShift = log2(cfg.MAX_BLOCK_SIZE);
 }
 
 void quor2_trace_reader::SetClock(sc_core::sc_clock* c) { clk(*c); }
 
-void quor2_trace_reader::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER>* d) {
-  done(*d);
-}
+void quor2_trace_reader::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER>* d) { done(*d); }
 
 quor2_trace_reader::socket_type* quor2_trace_reader::GetRequestSocket() { return &socket; }
 
 void quor2_trace_reader::IssuingThread() {
+  // A trace with nothing to send is done at once.
+  if (requestLines == 0) {
+    doneEvent.notify(sc_core::SC_ZERO_TIME);
+    return;
+  }
   while (true) {
     sc_core::wait();
     if (AtEnd()) return;
@@ -93,24 +318,31 @@ void quor2_trace_reader::ToggleDone() { done.write(true); }
 
 void quor2_trace_reader::GenerateTLMRequest() {
   while (!AtEnd()) {
-    transaction = memoryManager.allocate();
+    transaction = memoryManager.take();
     transaction->acquire();
     ReadLine();
     if (cfg.TRACE_DEBUG) std::cout << "Current Line : " << currentLine << std::endl;
-    if (!IsRequestLine()) {
+    const TraceLine parsed = ParseTraceLine(currentLine, cfg);
+    if (parsed.kind == TraceLine::Refused) Refuse(parsed, currentLine, lineNumber);
+    if (parsed.kind == TraceLine::Skip) {
       transaction->release();
       continue;
     }
-    ParseLine();
+    transaction->set_streaming_width(parsed.link);
+    transaction->set_command(parsed.read ? tlm::TLM_READ_COMMAND : tlm::TLM_WRITE_COMMAND);
+    transaction->set_data_length(parsed.size);
+    transaction->set_byte_enable_length(parsed.nops);
+    transaction->set_address(parsed.address);
+    if (cfg.TRACE_DEBUG) EchoParse(parsed);
 
+    ++handedOver;
     tlmPhase = tlm::BEGIN_REQ;
     returnValue = socket->nb_transport_fw(*transaction, tlmPhase, tlmDelay);
     if (returnValue == tlm::TLM_UPDATED) {
       CountAccepted();
-      if (AtEnd()) {
-        TimedLine() << "TraceReader finished issuing" << std::endl;
-        CheckCompletion();
-      }
+      // The line is printed only when the last line has no line end, as it always was.
+      if (inputTrace.eof()) TimedLine() << "TraceReader finished issuing" << std::endl;
+      if (AtEnd()) CheckCompletion();
     } else if (returnValue == tlm::TLM_ACCEPTED) {
       failedRequest = true;
       return;
@@ -118,93 +350,30 @@ void quor2_trace_reader::GenerateTLMRequest() {
       // The target has handed the request straight back: it is ours again.
       TimedLine() << "ERROR - Unknown TLM response in generator" << std::endl;
       transaction->release();
+      if (AtEnd()) CheckCompletion();
     }
   }
 }
 
-// A trace written with Windows line ends keeps its lines' meaning.
+// Lines end at "\n", "\r\n" or a lone "\r".
 void quor2_trace_reader::ReadLine() {
-  std::getline(inputTrace, currentLine);
-  if (!currentLine.empty() && currentLine.back() == '\r') currentLine.pop_back();
+  ReadTextLine(inputTrace, currentLine);
+  ++lineNumber;
 }
 
-bool quor2_trace_reader::IsRequestLine() {
-  if (currentLine.compare(0, 2, "//") == 0) return false;
-  linePieces = split(currentLine, ",", static_cast<unsigned long>(-1));
-  return linePieces.size() > 1;
-}
-
-std::string quor2_trace_reader::NextField(const char* key) {
-  if (piecesIterator == linePieces.end()) MalformedLine(currentLine);
-  const std::string& piece = *piecesIterator;
-  if (piece.compare(0, std::char_traits<char>::length(key), key) != 0) MalformedLine(currentLine);
-  const auto colon = piece.find(':');
-  std::string value = colon == std::string::npos ? piece : piece.substr(colon + 1);
-  ++piecesIterator;
-  return value;
-}
-
-void quor2_trace_reader::ParseLine() {
-  piecesIterator = linePieces.begin();
-  NextField("id");
-
-  const long link = ReadNumber(NextField("lnk"), 10);
-  if (link < 0 || link >= static_cast<long>(cfg.NUM_LINKS)) {
-    std::cout << "ERROR = Link address " << link << " not supported" << std::endl;
-    ExitRun(1);
-  }
-
-  const std::string command = NextField("cmd");
-  bool read = false;
-  if (command == "enu_read") {
-    read = true;
-  } else if (command != "enu_write") {
-    std::cout << "ERROR = Unknown command : " << command << std::endl;
-    ExitRun(1);
-  }
-
-  const long vault = ReadNumber(NextField("vlt"), 10);
-  if (vault < 0 || vault >= static_cast<long>(cfg.NUM_VAULTS)) {
-    std::cout << "ERROR = Incorrect vault address : " << vault << std::endl;
-    ExitRun(1);
-  }
-  const long bank = ReadNumber(NextField("bnk"), 10);
-  if (bank < 0 || bank >= static_cast<long>(cfg.NUM_PARTITIONS * cfg.NUM_BANKS)) {
-    std::cout << "ERROR = Incorrect bank address : " << bank << std::endl;
-    ExitRun(1);
-  }
-  const long dram = ReadNumber(NextField("dram"), 16);
-  const long size = ReadNumber(NextField("dbytes"), 10);
-  const long nops = ReadNumber(NextField("nop"), 10);
-
-  uint64_t address = static_cast<uint64_t>(dram);
-  address = (address << bankShift) | static_cast<uint64_t>(bank);
-  address = (address << vaultShift) | static_cast<uint64_t>(vault);
-  address <<= blockShift;
-
-  transaction->set_streaming_width(static_cast<unsigned>(link));
-  transaction->set_command(read ? tlm::TLM_READ_COMMAND : tlm::TLM_WRITE_COMMAND);
-  transaction->set_data_length(static_cast<unsigned>(size));
-  transaction->set_byte_enable_length(static_cast<unsigned>(nops));
-  transaction->set_address(address);
-
-  if (cfg.TRACE_DEBUG) EchoParse(link, read, vault, bank, dram, size, nops, address);
-}
-
-void quor2_trace_reader::EchoParse(long link, bool read, long vault, long bank, long dram,
-                                   long size, long nops, uint64_t address) const {
-  std::cout << "==From Trace : link [" << link << "]" << (read ? " cmd [read]" : " cmd [write]")
-            << " vault [" << vault << "]" << " bank [" << bank << "]" << " dram [0x" << std::hex
-            << dram << std::dec << "]" << " size [" << size << " B]" << " nops [" << nops
-            << " B]" << " full address : 0x" << std::hex << std::setfill('0') << std::setw(8)
-            << address << std::dec << std::setfill(' ') << std::endl;
+void quor2_trace_reader::EchoParse(const TraceLine& t) const {
+  std::cout << "==From Trace : link [" << t.link << "]" << (t.read ? " cmd [read]" : " cmd [write]")
+            << " vault [" << t.vault << "]"
+            << " bank [" << t.bank << "]"
+            << " dram [0x" << std::hex << t.dram << std::dec << "]"
+            << " size [" << t.size << " B]"
+            << " nops [" << t.nops << " B]"
+            << " full address : 0x" << std::hex << std::setfill('0') << std::setw(8) << t.address
+            << std::dec << std::setfill(' ') << std::endl;
 }
 
 void quor2_trace_reader::MalformedLine(std::string line) {
-  std::cout << "Error - Malformed line : " << line << std::endl;
-  std::cout << "Proper Format : id:X,lnk:X,cmd:X,vlt:X,bnk:X,dram:0xX,dbytes:X,nop:X" << std::endl;
-  std::cout << "Example Line  : id:0005,lnk:1,cmd:enu_write,vlt:8,bnk:4,dram:0x91E60,dbytes:128,nop:3"
-            << std::endl;
+  PrintMalformed(line);
   ExitRun(1);
 }
 
@@ -217,8 +386,11 @@ void quor2_trace_reader::CountAccepted() {
 }
 
 void quor2_trace_reader::CheckCompletion() {
+  if (failedRequest) return;
   const bool readsIn = readResponses == issuedReads;
-  if (cfg.POSTED_WRITES ? readsIn : readsIn && writeResponses == issuedWrites)
+  // Every payload home: the posted writes have left the controller too.
+  const bool postedOut = memoryManager.out == 0;
+  if (cfg.POSTED_WRITES ? readsIn && postedOut : readsIn && writeResponses == issuedWrites)
     doneEvent.notify(sc_core::SC_ZERO_TIME);
 }
 
@@ -235,9 +407,8 @@ tlm::tlm_sync_enum quor2_trace_reader::nb_transport_bw(tlm::tlm_generic_payload&
     if (trans.get_command() == tlm::TLM_READ_COMMAND) {
       ++readResponses;
     } else if (cfg.POSTED_WRITES) {
-      TimedLine()
-          << "ERROR - Received a WRITE response to TraceReader who is not expecting them"
-          << std::endl;
+      TimedLine() << "ERROR - Received a WRITE response to TraceReader who is not expecting them"
+                  << std::endl;
       ExitRun(1);
     } else {
       ++writeResponses;

@@ -14,10 +14,52 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <list>
 #include <string>
+#include <vector>
 
 namespace Orvane::Internal::QUOR2 {
+
+// One trace line, read and checked on its own (no simulation needed).
+struct TraceLine {
+  // Skip: a comment, a blank line or a line with one piece (always skipped).
+  // Request: every field holds. Refused: the model cannot honour it.
+  enum Kind { Skip, Request, Refused };
+  Kind kind = Skip;
+  unsigned link = 0;
+  bool read = false;
+  unsigned vault = 0;
+  unsigned bank = 0;
+  uint64_t dram = 0;
+  unsigned size = 0;
+  unsigned nops = 0;
+  uint64_t address = 0;
+  // For a refused line: the field at fault, the model's own message lines for
+  // it (standard output, possibly none) and what is wrong.
+  std::string field;
+  bool malformed = false;  // the model's malformed-line message applies
+  std::vector<std::string> messages;
+  std::string error;
+  // Accepted, but said on standard error: text after a number, a skipped line
+  // that has text, fields after the eighth.
+  std::vector<std::string> warnings;
+};
+TraceLine ParseTraceLine(const std::string& line, const Config& cfg);
+
+// Null flits a line may ask for ahead of its packet.
+constexpr unsigned kMaxTraceNops = 65535;
+
+// The reader's payload pool, counting the payloads that are out. A posted
+// write's payload comes home when the controller sends its header, so a reader
+// under POSTED_WRITES is done only once its last write has left.
+class TracePool : public kvl_memory_manager {
+public:
+  uint64_t out = 0;
+  std::function<void()> onReturn;
+  tlm::tlm_generic_payload* take();
+  void free(tlm::tlm_generic_payload* trans) override;
+};
 
 class quor2_trace_reader : public sc_core::sc_module {
 public:
@@ -29,7 +71,7 @@ public:
   unsigned int id;
   socket_type socket;
   tlm::tlm_generic_payload* transaction = nullptr;
-  kvl_memory_manager memoryManager;
+  TracePool memoryManager;
   tlm::tlm_sync_enum returnValue = tlm::TLM_ACCEPTED;
   tlm::tlm_phase tlmPhase;
   sc_core::sc_time tlmDelay;
@@ -44,6 +86,10 @@ public:
   bool failedRequest = false;
   std::list<std::string> linePieces;
   std::list<std::string>::iterator piecesIterator;
+  // Request lines of the file, counted (and every line checked) when it opens.
+  uint64_t requestLines = 0;
+  // Request lines handed to the controller (accepted or parked).
+  uint64_t handedOver = 0;
 
   SC_HAS_PROCESS(quor2_trace_reader);
   quor2_trace_reader(sc_core::sc_module_name name, unsigned int id, std::string filename,
@@ -64,23 +110,18 @@ public:
   [[noreturn]] void MalformedLine(std::string line);
 
 private:
-  unsigned bankShift = 0;
-  unsigned vaultShift = 0;
-  unsigned blockShift = 0;
+  std::string filename;
+  unsigned lineNumber = 0;
 
+  void Open(const std::string& name, bool announce);
   void RegisterProcesses();
-  bool AtEnd() const { return inputTrace.eof(); }
-  // Reads the next line without a trailing carriage return.
+  // Every line checked before the run: the first line the model cannot honour
+  // ends the run with its messages and a line naming file, line and field.
+  void CheckWholeFile();
+  [[noreturn]] void Refuse(const TraceLine& parsed, const std::string& line, unsigned number);
+  void EchoParse(const TraceLine& parsed) const;
+  bool AtEnd() const { return handedOver == requestLines; }
   void ReadLine();
-  // False for a comment, an empty or a one-piece line.
-  bool IsRequestLine();
-  // Fills `transaction` from the fields of `currentLine`; ends the run on the
-  // first bad field.
-  void ParseLine();
-  // The value of the next field, which must start with `key`.
-  std::string NextField(const char* key);
-  void EchoParse(long link, bool read, long vault, long bank, long dram, long size, long nops,
-                 uint64_t address) const;
   void CountAccepted();
   void CheckCompletion();
 };

@@ -2,6 +2,8 @@
 
 #include "quor2_messages.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -43,19 +45,7 @@ Config::Config()
 #include "config.h"
 #undef QUOR_KEY
 {
-  BUFFER_PRIORITY_TIME = Times(CORE_CLK, 256);
-  BUFFER_PRIORITY_WAIT = Times(CORE_CLK, 64);
-  DRAM_tCK = Times(UI, 2);
-  BL = Times(UI, 8);
-  tCMD = DRAM_tCK;
-  tRC = tRAS + tRP;
-  tCCD = Times(DRAM_tCK, 4);
-  tCCDRP = Times(DRAM_tCK, 8);
-  tCCDWP = Times(DRAM_tCK, 6);
-  RD_TO_WR_SAME = tAA + BL + tRTW - tWL;
-  RD_TO_WR_DIFF = tAA + BL + tRTW2D - tWL;
-  WR_TO_RD_SAME = tWL + BL + tWTR - UI;
-  WR_TO_RD_DIFF = tWL + BL + tWTR2D - tAA;
+  Derive([](const std::string&) { return false; });
 
 #define QUOR_KEY(type, name, def) optionMap[#name] = 0;
 #include "config.h"
@@ -66,6 +56,47 @@ Config::Config()
               << " is below the required 1ps time resolution\n";
     AbortRun();
   }
+}
+
+const std::vector<Config::DerivedKey>& Config::DerivedKeys() {
+  static const std::vector<DerivedKey> keys = {
+      {"BUFFER_PRIORITY_TIME", {"CORE_CLK"}},
+      {"BUFFER_PRIORITY_WAIT", {"CORE_CLK"}},
+      {"DRAM_tCK", {"UI"}},
+      {"BL", {"UI"}},
+      {"tCMD", {"DRAM_tCK"}},
+      {"tRC", {"tRAS", "tRP"}},
+      {"tCCD", {"DRAM_tCK"}},
+      {"tCCDRP", {"DRAM_tCK"}},
+      {"tCCDWP", {"DRAM_tCK"}},
+      {"RD_TO_WR_SAME", {"tAA", "BL", "tRTW", "tWL"}},
+      {"RD_TO_WR_DIFF", {"tAA", "BL", "tRTW2D", "tWL"}},
+      {"WR_TO_RD_SAME", {"tWL", "BL", "tWTR", "UI"}},
+      {"WR_TO_RD_DIFF", {"tWL", "BL", "tWTR2D", "tAA"}}};
+  return keys;
+}
+
+// In the order of DerivedKeys, so a key is computed after the keys it uses.
+void Config::Derive(const std::function<bool(const std::string&)>& keep) {
+  if (!keep("BUFFER_PRIORITY_TIME")) BUFFER_PRIORITY_TIME = Times(CORE_CLK, 256);
+  if (!keep("BUFFER_PRIORITY_WAIT")) BUFFER_PRIORITY_WAIT = Times(CORE_CLK, 64);
+  if (!keep("DRAM_tCK")) DRAM_tCK = Times(UI, 2);
+  if (!keep("BL")) BL = Times(UI, 8);
+  if (!keep("tCMD")) tCMD = DRAM_tCK;
+  if (!keep("tRC")) tRC = tRAS + tRP;
+  if (!keep("tCCD")) tCCD = Times(DRAM_tCK, 4);
+  if (!keep("tCCDRP")) tCCDRP = Times(DRAM_tCK, 8);
+  if (!keep("tCCDWP")) tCCDWP = Times(DRAM_tCK, 6);
+  // A turnaround that would come out negative means no wait at all: 0.
+  auto sum = [](std::initializer_list<sc_time> plus, const sc_time& minus) {
+    sc_time total = sc_core::SC_ZERO_TIME;
+    for (const auto& t : plus) total += t;
+    return total >= minus ? total - minus : sc_core::SC_ZERO_TIME;
+  };
+  if (!keep("RD_TO_WR_SAME")) RD_TO_WR_SAME = sum({tAA, BL, tRTW}, tWL);
+  if (!keep("RD_TO_WR_DIFF")) RD_TO_WR_DIFF = sum({tAA, BL, tRTW2D}, tWL);
+  if (!keep("WR_TO_RD_SAME")) WR_TO_RD_SAME = sum({tWL, BL, tWTR}, UI);
+  if (!keep("WR_TO_RD_DIFF")) WR_TO_RD_DIFF = sum({tWL, BL, tWTR2D}, tAA);
 }
 
 void Config::print(std::ostream& os, bool onlyNonDefault) const {
@@ -193,12 +224,182 @@ void convert_uint64_t(uint64_t& var, std::string value, std::string infostring) 
   for (char c : value) {
     if (c < '0' || c > '9') {
       std::cout << "ERROR: Non-digit character found: " << infostring << " : " << value << "\n";
-      AbortRun();
+      ExitRun(1);
     }
   }
   uint64_t result = 0;
   for (char c : value) result = result * 10 + static_cast<uint64_t>(c - '0');
   var = result;
+}
+
+bool ReadTextLine(std::istream& in, std::string& line) {
+  line.clear();
+  std::istream::sentry ok(in, true);
+  if (!ok) return false;
+  std::streambuf* buf = in.rdbuf();
+  while (true) {
+    const int c = buf->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      in.setstate(std::ios::eofbit);
+      if (line.empty()) in.setstate(std::ios::failbit);
+      return !line.empty();
+    }
+    if (c == '\n') return true;
+    if (c == '\r') {
+      if (buf->sgetc() == '\n') buf->sbumpc();
+      return true;
+    }
+    line.push_back(static_cast<char>(c));
+  }
+}
+
+unsigned EditDistance(const std::string& a, const std::string& b) {
+  std::vector<unsigned> row(b.size() + 1);
+  for (unsigned j = 0; j <= b.size(); ++j) row[j] = j;
+  for (unsigned i = 1; i <= a.size(); ++i) {
+    unsigned diagonal = row[0];
+    row[0] = i;
+    for (unsigned j = 1; j <= b.size(); ++j) {
+      const unsigned up = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0u : 1u)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+IniLine ParseIniLine(const std::string& raw) {
+  IniLine result;
+  const std::string line = split(raw, ";", static_cast<unsigned long>(-1)).front();
+  if (strip(line, " \t").empty()) return result;
+  const auto pieces = split(line, "=", static_cast<unsigned long>(-1));
+  if (pieces.size() == 1) {
+    result.kind = IniLine::NoSeparator;
+  } else if (pieces.size() > 2) {
+    result.kind = IniLine::ManySeparators;
+  } else {
+    result.kind = IniLine::Pair;
+    result.key = strip(pieces.front(), " \t");
+    result.value = strip(pieces.back(), " \t");
+  }
+  return result;
+}
+
+namespace {
+
+// The text of a number as the stream read it, and what followed it.
+std::string Rest(std::istringstream& in, const std::string& raw) {
+  const auto pos = in.eof() ? raw.size() : static_cast<size_t>(in.tellg());
+  return raw.substr(pos);
+}
+
+Conversion Note(Conversion::Status status, const std::string& note) {
+  Conversion c;
+  c.status = status;
+  c.note = note;
+  return c;
+}
+
+Conversion NotANumber(const std::string& raw) {
+  return Note(Conversion::Ignored,
+              raw.empty() ? "no value, the default is kept"
+                          : "'" + raw + "' is not a number, the default is kept");
+}
+
+// Numbers start, after blanks, with a digit, or a sign or point and a digit.
+bool LooksNumeric(const std::string& raw) {
+  size_t i = raw.find_first_not_of(" \t\r\n\v\f");
+  if (i == std::string::npos) return false;
+  if (raw[i] == '+' || raw[i] == '-') ++i;
+  if (i < raw.size() && raw[i] == '.') ++i;
+  return i < raw.size() && std::isdigit(static_cast<unsigned char>(raw[i]));
+}
+
+template <typename Number>
+std::string Text(Number n) {
+  std::ostringstream os;
+  os << n;
+  return os.str();
+}
+
+} // namespace
+
+Conversion ConvertValue(const std::string& raw, unsigned& value) {
+  size_t i = raw.find_first_not_of(" \t\r\n\v\f");
+  if (i == std::string::npos) return NotANumber(raw);
+  const bool negative = raw[i] == '-';
+  if (raw[i] == '+' || raw[i] == '-') ++i;
+  if (i == raw.size() || !std::isdigit(static_cast<unsigned char>(raw[i]))) return NotANumber(raw);
+  uint64_t v = 0;
+  bool tooLarge = false;
+  for (; i < raw.size() && std::isdigit(static_cast<unsigned char>(raw[i])); ++i) {
+    v = v * 10 + static_cast<uint64_t>(raw[i] - '0');
+    if (v > 4294967295u) {
+      tooLarge = true;
+      v = 4294967296u;
+    }
+  }
+  if (tooLarge)
+    return Note(Conversion::Refused, "out of range for an unsigned key (0 to 4294967295)");
+  if (negative && v != 0) return Note(Conversion::Refused, "negative value for an unsigned key");
+  value = static_cast<unsigned>(v);
+  const std::string rest = raw.substr(i);
+  if (!rest.empty())
+    return Note(Conversion::Warned, "read as " + Text(value) + " (the text '" + rest +
+                                        "' after the number is ignored)");
+  return {};
+}
+
+Conversion ConvertValue(const std::string& raw, float& value) {
+  if (!LooksNumeric(raw)) return NotANumber(raw);
+  std::istringstream in(raw);
+  float v = 0;
+  in >> v;
+  if (in.fail()) return Note(Conversion::Refused, "not a number that can be read (out of range?)");
+  const std::string rest = Rest(in, raw);
+  value = v;
+  if (!rest.empty())
+    return Note(Conversion::Warned, "read as " + Text(value) + " (the text '" + rest +
+                                        "' after the number is ignored)");
+  return {};
+}
+
+Conversion ConvertValue(const std::string& raw, sc_time& value) {
+  if (!LooksNumeric(raw)) return NotANumber(raw);
+  // Read in double precision, so long times keep all their digits.
+  std::istringstream in(raw);
+  double ns = 0;
+  in >> ns;
+  if (in.fail()) return Note(Conversion::Refused, "not a number that can be read (out of range?)");
+  if (ns < 0) return Note(Conversion::Refused, "negative time");
+  // The kernel counts time in 64-bit ticks.
+  if (ns * 1e-9 >= sc_core::sc_max_time().to_seconds())
+    return Note(Conversion::Refused, "longer than the kernel can count");
+  const std::string rest = Rest(in, raw);
+  value = sc_time(ns, SC_NS);
+  if (!rest.empty())
+    return Note(Conversion::Warned, "read as " + Text(ns) +
+                                        " ns (times are in nanoseconds; the text '" + rest +
+                                        "' after the number is ignored)");
+  return {};
+}
+
+Conversion ConvertValue(const std::string& raw, bool& value) {
+  value = raw == "True" || raw == "true";
+  if (value || raw == "False" || raw == "false") return {};
+  return Note(Conversion::Warned, "'" + raw + "' read as false (only true or True mean true)");
+}
+
+Conversion ConvertValue(const std::string& raw, std::string& value) {
+  std::istringstream in(raw);
+  std::string word;
+  if (!(in >> word)) return Note(Conversion::Ignored, "no value, the default is kept");
+  value = word;
+  std::string more;
+  if (in >> more) return Note(Conversion::Warned, "read as '" + word + "' (one word only)");
+  return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -207,25 +408,76 @@ void convert_uint64_t(uint64_t& var, std::string value, std::string infostring) 
 IniReader::IniReader(bool warnOnUnused, bool errorOnUnset)
     : warnOnUnused(warnOnUnused), errorOnUnset(errorOnUnset) {}
 
-bool IniReader::readFile(const std::string& filename, Config&) {
-  std::ifstream in(filename);
+namespace {
+std::string ClosestKey(const Config& cfg, const std::string& key) {
+  std::string best;
+  unsigned bestDistance = ~0u;
+  for (const auto& entry : cfg.optionMap) {
+    const unsigned d = EditDistance(key, entry.first);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = entry.first;
+    }
+  }
+  return best;
+}
+
+void Warning(const std::string& origin, const std::string& text) {
+  std::cerr << "WARNING - " << origin << ": " << text << std::endl;
+}
+
+[[noreturn]] void InputError(const std::string& text) {
+  std::cout << "ERROR - " << text << std::endl;
+  ExitRun(1);
+}
+} // namespace
+
+bool IniReader::readFile(const std::string& filename, Config& cfg) {
+  std::error_code ec;
+  // A directory opens as a stream that reads nothing: it would run on defaults.
+  const bool directory = std::filesystem::is_directory(filename, ec);
+  std::ifstream in;
+  if (!directory) in.open(filename, std::ios::binary);
   if (!in.is_open()) {
     std::cerr << "Can't open '" << filename << "'" << std::endl;
-    AbortRun();
+    InputError(directory ? "The configuration file '" + filename + "' is a directory"
+                         : "Could not read the configuration file '" + filename + "'");
   }
   std::cerr << "Reading ini file '" << filename << "'" << std::endl;
   std::string line;
-  while (std::getline(in, line)) {
-    // Files with Windows line ends: the carriage return is not part of the value.
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    line = split(line, ";", static_cast<unsigned long>(-1)).front();
-    if (line.empty()) continue;
-    const auto pieces = split(line, "=", static_cast<unsigned long>(-1));
-    if (pieces.size() != 2) continue;
-    const std::string key = strip(pieces.front(), " \t");
-    const std::string value = strip(pieces.back(), " \t");
-    allOptions[key] = value;
+  for (unsigned number = 1; ReadTextLine(in, line); ++number) {
+    // A byte-order mark written by some editors is not part of the first key.
+    if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    const std::string origin = filename + ":" + std::to_string(number);
+    const IniLine parsed = ParseIniLine(line);
+    switch (parsed.kind) {
+    case IniLine::Blank: break;
+    case IniLine::NoSeparator: Warning(origin, "no '=' in this line; it is ignored"); break;
+    case IniLine::ManySeparators:
+      Warning(origin, "more than one '=' in this line; it is ignored");
+      break;
+    case IniLine::Pair:
+      if (!cfg.hasOption(parsed.key))
+        Warning(origin, "unknown key '" + parsed.key + "' is ignored (closest known key: '" +
+                            ClosestKey(cfg, parsed.key) + "')");
+      allOptions[parsed.key] = parsed.value;
+      origins[parsed.key] = origin;
+      break;
+    }
   }
+  if (in.bad()) InputError("Could not read the configuration file '" + filename + "'");
+  return true;
+}
+
+bool IniReader::setOption(const std::string& key, const std::string& value,
+                          const std::string& origin, const Config& cfg, std::string& error) {
+  if (!cfg.hasOption(key)) {
+    error = origin + ": unknown key '" + key + "' (closest known key: '" + ClosestKey(cfg, key) +
+            "')";
+    return false;
+  }
+  allOptions[key] = value;
+  origins[key] = origin;
   return true;
 }
 
@@ -238,58 +490,52 @@ const std::string* IniReader::lookUp(const std::string& key) {
   const std::string* v = getValue(key);
   if (!v && errorOnUnset) {
     std::cerr << "ERROR: key '" << key << "' is unset\n";
-    AbortRun();
+    ExitRun(1);
   }
   return v;
 }
 
-template <> bool IniReader::read<unsigned int>(const std::string& key, unsigned int& value) {
+void IniReader::warn(const std::string& key, const std::string& note) const {
+  const auto it = origins.find(key);
+  Warning(it == origins.end() ? std::string("configuration") : it->second, key + ": " + note);
+}
+
+template <typename T>
+bool IniReader::readTyped(const std::string& key, T& value) {
   const std::string* raw = lookUp(key);
   if (!raw) return false;
-  std::istringstream in(*raw);
-  unsigned int v = 0;
-  if (!(in >> v)) return false;
-  value = v;
+  T converted = value;
+  const Conversion c = ConvertValue(*raw, converted);
+  switch (c.status) {
+  case Conversion::Accepted: break;
+  case Conversion::Warned: warn(key, c.note); break;
+  case Conversion::Ignored: warn(key, c.note); return false;
+  case Conversion::Refused: {
+    const auto it = origins.find(key);
+    refused.push_back((it == origins.end() ? std::string("configuration") : it->second) + ": " +
+                      key + " = " + *raw + ": " + c.note);
+    return false;
+  }
+  }
+  value = converted;
   return true;
+}
+
+template <> bool IniReader::read<unsigned int>(const std::string& key, unsigned int& value) {
+  return readTyped(key, value);
 }
 
 template <> bool IniReader::read<float>(const std::string& key, float& value) {
-  const std::string* raw = lookUp(key);
-  if (!raw) return false;
-  std::istringstream in(*raw);
-  float v = 0;
-  if (!(in >> v)) return false;
-  value = v;
-  return true;
+  return readTyped(key, value);
 }
 
 template <> bool IniReader::read<std::string>(const std::string& key, std::string& value) {
-  const std::string* raw = lookUp(key);
-  if (!raw) return false;
-  std::istringstream in(*raw);
-  std::string v;
-  if (!(in >> v)) return false;
-  value = v;
-  return true;
+  return readTyped(key, value);
 }
 
-bool IniReader::read(const std::string& key, sc_time& value) {
-  const std::string* raw = lookUp(key);
-  if (!raw) return false;
-  // Read in double precision, so long times keep all their digits.
-  std::istringstream in(*raw);
-  double ns = 0;
-  if (!(in >> ns)) return false;
-  value = sc_time(ns, SC_NS);
-  return true;
-}
+bool IniReader::read(const std::string& key, sc_time& value) { return readTyped(key, value); }
 
-bool IniReader::read(const std::string& key, bool& value) {
-  const std::string* raw = lookUp(key);
-  if (!raw) return false;
-  value = *raw == "True" || *raw == "true";
-  return true;
-}
+bool IniReader::read(const std::string& key, bool& value) { return readTyped(key, value); }
 
 void IniReader::markAsUpdated(Config& cfg, const std::map<std::string, std::string>& options) {
   for (const auto& entry : options) cfg.markUpdated(entry.first);
@@ -300,7 +546,23 @@ bool IniReader::finish(Config& cfg) {
 #define QUOR_KEY(type, name, def) allRead = read(#name, cfg.name) && allRead;
 #include "config.h"
 #undef QUOR_KEY
+  if (!refused.empty()) {
+    for (const auto& r : refused) std::cout << "ERROR - " << r << std::endl;
+    ExitRun(1);
+  }
+  // Derived keys follow the keys they derive from, unless set themselves; one
+  // whose inputs were set counts as set in the listing.
+  cfg.Derive([this](const std::string& key) { return allOptions.count(key) > 0; });
   markAsUpdated(cfg, allOptions);
+  for (const auto& derived : Config::DerivedKeys()) {
+    if (allOptions.count(derived.key)) continue;
+    for (const char* input : derived.from) {
+      if (cfg.optionMap.at(input) > 0) {
+        cfg.markUpdated(derived.key);
+        break;
+      }
+    }
+  }
   CustomerSafetyCheck(cfg);
   return allRead;
 }
@@ -479,6 +741,83 @@ void IniReader::CustomerSafetyCheck(Config& cfg) {
   CheckModelLimits(cfg);
 }
 
+// ---------------------------------------------------------------------------
+// Command line
+
+#ifndef QUORSIM_VERSION
+#define QUORSIM_VERSION "unknown"
+#endif
+
+namespace {
+// KEY=VALUE with a key made of letters, digits and underscores.
+bool IsOverride(const std::string& arg, std::string& key, std::string& value) {
+  const auto eq = arg.find('=');
+  if (eq == 0 || eq == std::string::npos) return false;
+  for (size_t i = 0; i < eq; ++i) {
+    const unsigned char c = static_cast<unsigned char>(arg[i]);
+    if (!std::isalnum(c) && c != '_') return false;
+  }
+  key = arg.substr(0, eq);
+  value = strip(arg.substr(eq + 1), " \t");
+  return true;
+}
+} // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  CommandLine cl;
+  if (argc < 2) return cl;
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h") {
+    cl.action = CommandLine::Help;
+    return cl;
+  }
+  if (first == "--version") {
+    cl.action = CommandLine::Version;
+    return cl;
+  }
+  cl.action = CommandLine::Run;
+  int next = 1;
+  std::string key;
+  std::string value;
+  if (first.rfind("-f=", 0) == 0) {
+    cl.configFile = first.substr(3);
+    next = 2;
+  } else if (!IsOverride(first, key, value)) {
+    cl.configFile = first;
+    next = 2;
+  }
+  for (int i = next; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (IsOverride(arg, key, value))
+      cl.overrides.emplace_back(key, value);
+    else
+      cl.ignored.push_back(arg);
+  }
+  if (cl.configFile.empty() && first.rfind("-f=", 0) == 0) {
+    cl.action = CommandLine::Error;
+    cl.error = "no file name after -f=";
+  }
+  return cl;
+}
+
+std::string VersionText() { return std::string("quorsim ") + QUORSIM_VERSION; }
+
+std::string HelpText() {
+  return "Usage: quorsim [-f=]<config file> [KEY=VALUE ...]\n"
+         "       quorsim KEY=VALUE ...        (built-in defaults, then the overrides)\n"
+         "       quorsim --help | --version\n"
+         "\n"
+         "Runs the memory cube model with the settings of <config file> (KEY = value lines,\n"
+         "';' starts a comment; keys not set keep their defaults). KEY=VALUE arguments after\n"
+         "the file override it and are marked [*] in the listing, e.g.\n"
+         "  quorsim configs/default.ini SIM_TIME=2000 PERCENTAGE_READ=100\n"
+         "Example configurations: configs/default.ini (every key with its default),\n"
+         "configs/reads_only.ini, configs/writes_only.ini, configs/posted_writes.ini,\n"
+         "configs/atomics.ini, configs/trace_replay.ini, configs/two_link_stream3.ini,\n"
+         "configs/two_link_stream4.ini.\n"
+         "Warnings go to standard error; errors print an ERROR line and exit with status 1.\n";
+}
+
 Config* GetConfig(std::string* configFileName) {
   Config* cfg = new Config();
   IniReader reader(true, false);
@@ -525,16 +864,20 @@ StatsKeeper::StatsKeeper(const Config& cfg)
       perLSWSourceBufferAvg(cfg.NUM_QUADS, std::vector<u64>(cfg.NUM_QUADS, 0)),
       perLSWFlitBandwidth(cfg.NUM_QUADS, 0), cfg(cfg) {}
 
-void StatsKeeper::DumpStats(sc_time endTime) {
+bool StatsKeeper::DumpStats(sc_time endTime) {
   WriteReport(std::cout, endTime, false);
-  if (!cfg.DUMP_STATS_FILE) return;
+  if (!cfg.DUMP_STATS_FILE) return true;
   std::ofstream file(cfg.STATS_FILENAME, std::ios::out | std::ios::trunc);
-  if (!file.is_open()) {
-    std::cerr << "ERROR - Could not open the report file '" << cfg.STATS_FILENAME << "'"
-              << std::endl;
-    return;
+  if (file.is_open()) {
+    WriteReport(file, endTime, true);
+    file.close();
   }
-  WriteReport(file, endTime, true);
+  if (file.fail()) {
+    std::cerr << "ERROR - Could not write the report file '" << cfg.STATS_FILENAME << "'"
+              << std::endl;
+    return false;
+  }
+  return true;
 }
 
 void StatsKeeper::WriteReport(std::ostream& os, const sc_time& endTime, bool toFile) const {

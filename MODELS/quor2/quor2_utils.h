@@ -7,10 +7,13 @@
 #include <systemc>
 
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <list>
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Orvane::Internal::QUOR2 {
@@ -31,6 +34,18 @@ public:
 
   Config();
   Config(const Config&) = delete;
+  // Computes every derived key (BUFFER_PRIORITY_*, DRAM_tCK, BL, tCMD, tRC,
+  // tCCD*, the turnarounds) from the keys in force, in dependency order, except
+  // the keys for which `keep` returns true. With nothing kept on the defaults it
+  // reproduces the defaults.
+  void Derive(const std::function<bool(const std::string&)>& keep);
+  // The derived keys, each with the keys its formula names.
+  struct DerivedKey {
+    const char* key;
+    std::vector<const char*> from;
+  };
+  static const std::vector<DerivedKey>& DerivedKeys();
+
   Config& operator=(const Config&) = delete;
 
   void print(std::ostream& os, bool onlyNonDefault) const;
@@ -65,6 +80,39 @@ unsigned log2(uint64_t value);
 std::string strip(std::string s, std::string chars);
 std::list<std::string> split(std::string s, std::string chars, unsigned long maxsplit);
 void confirm_directory_exists(std::string path);
+
+// Reads one line of text that ends at "\n", "\r\n" or a lone "\r" (or at the
+// end of the stream); the end is not part of the line. False when nothing is
+// left. Like std::getline, it sets eof when the last line has no end.
+bool ReadTextLine(std::istream& in, std::string& line);
+
+// Edit distance, for suggesting the known key closest to a misspelt one.
+unsigned EditDistance(const std::string& a, const std::string& b);
+
+// One configuration line, split as the reader does: everything from the first
+// ";" on is a comment, then one run of "=" separates key and value.
+struct IniLine {
+  enum Kind { Blank, Pair, NoSeparator, ManySeparators };
+  Kind kind = Blank;
+  std::string key;
+  std::string value;
+};
+IniLine ParseIniLine(const std::string& line);
+
+// The typed reading of one raw value. Accepted: converted as written.
+// Warned: converted, but `note` says how (text after a number, an unusual bool
+// spelling); Ignored: nothing converts, the default is kept and `note` says why;
+// Refused: the value cannot be meant (a negative count, a value out of range).
+struct Conversion {
+  enum Status { Accepted, Warned, Ignored, Refused };
+  Status status = Accepted;
+  std::string note;
+};
+Conversion ConvertValue(const std::string& raw, unsigned& value);
+Conversion ConvertValue(const std::string& raw, float& value);
+Conversion ConvertValue(const std::string& raw, sc_time& value);
+Conversion ConvertValue(const std::string& raw, bool& value);
+Conversion ConvertValue(const std::string& raw, std::string& value);
 void convert_uint64_t(uint64_t& var, std::string value, std::string infostring);
 
 class IniReader {
@@ -76,6 +124,11 @@ public:
   IniReader(bool warnOnUnused, bool errorOnUnset);
 
   bool readFile(const std::string& filename, Config& cfg);
+  // A value from another place than a file (a command-line override): read,
+  // warned about and validated like a file line, and it wins over the file.
+  // Refused (false, `error` set) when the key is not one of the record's.
+  bool setOption(const std::string& key, const std::string& value, const std::string& origin,
+                 const Config& cfg, std::string& error);
   std::string* getValue(const std::string& key);
 
   template <typename T>
@@ -88,7 +141,17 @@ public:
   void CustomerSafetyCheck(Config& cfg);
 
 private:
+  // Where each stored value came from ("file:line" or "command line"), for
+  // warnings and errors.
+  std::map<std::string, std::string> origins;
+  // Values that cannot be meant, collected by the typed reads; finish refuses
+  // the configuration when there is any.
+  std::vector<std::string> refused;
+
   const std::string* lookUp(const std::string& key);
+  template <typename T>
+  bool readTyped(const std::string& key, T& value);
+  void warn(const std::string& key, const std::string& note) const;
 };
 
 template <> bool IniReader::read<unsigned int>(const std::string& key, unsigned int& value);
@@ -159,11 +222,31 @@ public:
 
   explicit StatsKeeper(const Config& cfg);
 
-  void DumpStats(sc_time endTime);
+  // False when the report file was asked for but could not be written; the
+  // standard-output report is complete either way.
+  bool DumpStats(sc_time endTime);
 
   // The report on any stream; toFile selects the file layout.
   void WriteReport(std::ostream& os, const sc_time& endTime, bool toFile) const;
 };
+
+// The command line of quorsim: [--help | --version | [-f=]<config file>]
+// followed by KEY=VALUE overrides. Parsed without side effects.
+struct CommandLine {
+  enum Action { Usage, Help, Version, Run, Error };
+  Action action = Usage;
+  std::string configFile;  // empty: defaults only
+  std::vector<std::pair<std::string, std::string>> overrides;
+  // Further arguments that are no KEY=VALUE: ignored, as they always were, with
+  // a warning.
+  std::vector<std::string> ignored;
+  std::string error;
+};
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The short help text of --help, and the version line of --version.
+std::string HelpText();
+std::string VersionText();
 
 // Loads a validated configuration: defaults, then the file (when given), then
 // the validation rules. The record belongs to the caller.

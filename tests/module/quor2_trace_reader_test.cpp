@@ -17,7 +17,8 @@ using quortest::SourceTargetDouble;
 
 namespace {
 
-const char* const kExample = "id:0005,lnk:1,cmd:enu_write,vlt:8,bnk:4,dram:0x91E60,dbytes:128,nop:3";
+// The model's example line, with a dram value that fits a 2 GB device.
+const char* const kExample = "id:0005,lnk:1,cmd:enu_write,vlt:8,bnk:4,dram:0x1E60,dbytes:128,nop:3";
 
 // Writes a trace under the build tree, named after the test, and returns its path.
 std::string TraceFile(const std::string& name, const std::string& content) {
@@ -87,7 +88,7 @@ TEST(TraceLines, ExampleLineIsA128ByteWriteOnLink1AfterThreeNulls) {
                 const auto& q = r.target->requests;
                 SCN_CHECK_EQ(q.size(), 1u);
                 SCN_CHECK_EQ(q[0].time, sc_time(1600, SC_PS));
-                SCN_CHECK_EQ(q[0].address, 0x247982400u);
+                SCN_CHECK_EQ(q[0].address, 0x7982400u);
                 SCN_CHECK_EQ(q[0].command, tlm::TLM_WRITE_COMMAND);
                 SCN_CHECK_EQ(q[0].length, 128u);
                 SCN_CHECK_EQ(q[0].streamingWidth, 1u);
@@ -140,36 +141,60 @@ TEST(TraceLines, CommentsBlankAndOnePieceLinesAreSkipped) {
               ::testing::ExitedWithCode(0), "");
 }
 
-TEST(TraceLines, OnlyCommentsIssueNothingAndNeverFinish) {
+TEST(TraceLines, ATraceWithNothingToSendIsDoneAtOnce) {
+  for (const char* content : {"", "// nothing\n\n// here\n", "\r\n\r\n"}) {
+    EXPECT_EXIT(RunScenario([content] {
+                  Config cfg;
+                  Reader r = ReadTrace(cfg, content);
+                  sc_start(sc_time(1, SC_US));
+                  SCN_CHECK_EQ(r.target->requests.size(), 0u);
+                  SCN_CHECK_EQ(r.probe->rises.size(), 1u);
+                  SCN_CHECK(!r.probe->rises.empty() && r.probe->rises[0] == SC_ZERO_TIME);
+                }),
+                ::testing::ExitedWithCode(0), "")
+        << content;
+  }
+}
+
+TEST(TraceLines, ALoneCarriageReturnEndsALine) {
   EXPECT_EXIT(RunScenario([] {
                 Config cfg;
-                Reader r = ReadTrace(cfg, "// nothing\n\n// here\n");
+                Reader r = ReadTrace(
+                    cfg, std::string("// c\r") + kExample +
+                             "\rid:6,lnk:2,cmd:enu_read,vlt:1,bnk:0,dram:0,dbytes:16,nop:0\r");
                 sc_start(sc_time(1, SC_US));
-                SCN_CHECK_EQ(r.target->requests.size(), 0u);
-                SCN_CHECK_EQ(r.probe->rises.size(), 0u);
-                SCN_CHECK(r.reader->inputTrace.eof());
+                const auto& q = r.target->requests;
+                SCN_CHECK_EQ(q.size(), 2u);
+                SCN_CHECK_EQ(r.probe->rises.size(), 1u);
               }),
               ::testing::ExitedWithCode(0), "");
+}
+
+TEST(TraceMalformed, ABadLineEndsTheRunBeforeItStartsNamingFileLineAndField) {
+  EXPECT_EXIT(RunScenario([] {
+                Config cfg;
+                ReadTrace(cfg, std::string(kExample) + "\n// c\n" +
+                                   "id:1,lnk:0,cmd:enu_read,vlt:abc,bnk:0,dram:0,dbytes:64,nop:0\n");
+                SCN_CHECK(false);
+              }),
+              ::testing::ExitedWithCode(1),
+              "ERROR - .*/ABadLineEndsTheRunBeforeItStartsNamingFileLineAndField\\.txt:3: vlt: "
+              "'abc' is not a number\n");
 }
 
 TEST(TraceLines, DramIsHexWithOrWithoutPrefixAndSizesStopAtTheFirstNonDigit) {
   EXPECT_EXIT(RunScenario([] {
                 Config cfg;
                 Reader r = ReadTrace(cfg,
-                                     "id:1,lnk:0,cmd:enu_read,vlt:8,bnk:4,dram:91E60,dbytes:64B,nop:0\n"
-                                     "id:2,lnk:0,cmd:enu_read,vlt:8,bnk:4,dram:0x91E60,dbytes:64,nop:1\n"
-                                     "id:3,lnk:0,cmd:enu_read,vlt:8,bnk:4,dram:zz,dbytes:,nop:\n");
+                                     "id:1,lnk:0,cmd:enu_read,vlt:8,bnk:4,dram:1E60,dbytes:64B,nop:0\n"
+                                     "id:2,lnk:0,cmd:enu_read,vlt:8,bnk:4,dram:0x1E60,dbytes:64,nop:1\n");
                 sc_start(sc_time(1, SC_US));
                 const auto& q = r.target->requests;
-                SCN_CHECK_EQ(q.size(), 3u);
-                SCN_CHECK_EQ(q[0].address, 0x247982400u);
-                SCN_CHECK_EQ(q[1].address, 0x247982400u);
+                SCN_CHECK_EQ(q.size(), 2u);
+                SCN_CHECK_EQ(q[0].address, 0x7982400u);
+                SCN_CHECK_EQ(q[1].address, 0x7982400u);
                 SCN_CHECK_EQ(q[0].length, 64u);
                 SCN_CHECK_EQ(q[1].length, 64u);
-                // Text without digits reads as 0.
-                SCN_CHECK_EQ(q[2].address, (4u << 4 | 8u) << 7);
-                SCN_CHECK_EQ(q[2].length, 0u);
-                SCN_CHECK_EQ(q[2].byteEnableLength, 0u);
               }),
               ::testing::ExitedWithCode(0), "");
 }
@@ -185,12 +210,11 @@ TEST(TraceLines, DebugEchoesEveryLineAndEachParse) {
                 const std::vector<std::string> expected = {
                     "Current Line : // c",
                     std::string("Current Line : ") + kExample,
-                    "==From Trace : link [1] cmd [write] vault [8] bank [4] dram [0x91e60] size "
-                    "[128 B] nops [3 B] full address : 0x247982400",
+                    "==From Trace : link [1] cmd [write] vault [8] bank [4] dram [0x1e60] size "
+                    "[128 B] nops [3 B] full address : 0x07982400",
                     "Current Line : id:6,lnk:0,cmd:enu_read,vlt:1,bnk:0,dram:0,dbytes:16,nop:0",
                     "==From Trace : link [0] cmd [read] vault [1] bank [0] dram [0x0] size [16 B] "
-                    "nops [0 B] full address : 0x00000080",
-                    "Current Line : "};
+                    "nops [0 B] full address : 0x00000080"};
                 std::vector<std::string> echoed;
                 for (const auto& l : out.Lines())
                   if (l.rfind("Current Line", 0) == 0 || l.rfind("==From", 0) == 0)
@@ -213,7 +237,7 @@ TEST(TraceLines, WindowsLineEndsAreReadWithoutTheCarriageReturn) {
                 sc_start(sc_time(1, SC_US));
                 const auto& q = r.target->requests;
                 SCN_CHECK_EQ(q.size(), 2u);
-                SCN_CHECK_EQ(q[0].address, 0x247982400u);
+                SCN_CHECK_EQ(q[0].address, 0x7982400u);
                 SCN_CHECK_EQ(q[0].byteEnableLength, 3u);
                 SCN_CHECK_EQ(q[1].streamingWidth, 2u);
                 SCN_CHECK_EQ(out.Text().find('\r'), std::string::npos);

@@ -58,9 +58,10 @@ TEST(RestCheckReport, NamesCounterValueAndExpectation) {
                 "ERROR - cube.quad2.vsw2.smoothingBuffers[1] is 2 at the end of the run, expected 0"}));
 }
 
-TEST(RunExit, NonZeroAfterAnyErrorLineOrLostCounter) {
-  EXPECT_EQ(RunExitStatus(0, true), 0);
-  EXPECT_EQ(RunExitStatus(1, true), 1);
-  EXPECT_EQ(RunExitStatus(0, false), 1);
-  EXPECT_EQ(RunExitStatus(4, false), 1);
+TEST(RunExit, NonZeroAfterAnyErrorLineLostCounterOrUnwrittenReport) {
+  EXPECT_EQ(RunExitStatus(0, true, true), 0);
+  EXPECT_EQ(RunExitStatus(1, true, true), 1);
+  EXPECT_EQ(RunExitStatus(0, false, true), 1);
+  EXPECT_EQ(RunExitStatus(0, true, false), 1);
+  EXPECT_EQ(RunExitStatus(4, false, false), 1);
 }

@@ -248,13 +248,14 @@ TEST(StatsReport, UnopenableReportFileIsReportedOnStandardErrorAndOutputIsComple
                 std::string out;
                 {
                   quortest::CoutCapture capture;
-                  stats.DumpStats(sc_core::sc_time_stamp());
+                  // A report that could not be written is a failed run.
+                  SCN_CHECK(!stats.DumpStats(sc_core::sc_time_stamp()));
                   out = capture.str();
                 }
                 SCN_CHECK_EQ(out, ExpectedReport(false));
               }),
               ::testing::ExitedWithCode(0),
-              "\nERROR - Could not open the report file '/nonexistent-quorsim-dir/stats\\.txt'\n$");
+              "\nERROR - Could not write the report file '/nonexistent-quorsim-dir/stats\\.txt'\n$");
 }
 
 TEST(StatsReport, OnlyReadsGiveOneHundredPercent) {
