@@ -45,6 +45,9 @@ public:
   void HandleCommand(const DRAMBusPacket& p, const sc_core::sc_time& now);
 
 private:
+  DramTiming dram;
+
+  quor2_bank& Bank(unsigned partition, unsigned bank) { return *banks[partition][bank]; }
   void CheckCommand(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyActivate(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyPrecharge(const DRAMBusPacket& p, const sc_core::sc_time& now);
