@@ -133,14 +133,12 @@ void quor2_vault::CheckCommand(const DRAMBusPacket& p, const sc_time& now) {
 }
 
 void quor2_vault::ApplyActivate(const DRAMBusPacket& p, const sc_time& now) {
-  DramActivate<DramUpdate::Exact>([this](unsigned pt, unsigned b) -> quor2_bank& { return Bank(pt, b); },
-                                  p, now, dram);
+  DramActivate<DramUpdate::Exact>(BankAt(), p, now, dram);
 }
 
 void quor2_vault::ApplyPrecharge(const DRAMBusPacket& p, const sc_time& now) {
-  DramPrecharge<DramUpdate::Exact>(
-      [this](unsigned pt, unsigned b) -> quor2_bank& { return Bank(pt, b); }, p, now, dram);
-  Bank(p.partition, p.bank).stateChangeEvent.notify(cfg.tRP);
+  DramPrecharge<DramUpdate::Exact>(BankAt(), p, now, dram);
+  banks[p.partition][p.bank]->stateChangeEvent.notify(cfg.tRP);
 }
 
 void quor2_vault::ApplyRefresh(const DRAMBusPacket& p, const sc_time& now) {
@@ -152,13 +150,11 @@ void quor2_vault::ApplyRefresh(const DRAMBusPacket& p, const sc_time& now) {
 }
 
 void quor2_vault::ApplyRead(const DRAMBusPacket& p, const sc_time& now) {
-  DramRead<DramUpdate::Exact>([this](unsigned pt, unsigned b) -> quor2_bank& { return Bank(pt, b); },
-                              p, now, dram);
+  DramRead<DramUpdate::Exact>(BankAt(), p, now, dram);
 }
 
 void quor2_vault::ApplyWrite(const DRAMBusPacket& p, const sc_time& now) {
-  DramWrite<DramUpdate::Exact>([this](unsigned pt, unsigned b) -> quor2_bank& { return Bank(pt, b); },
-                               p, now, dram);
+  DramWrite<DramUpdate::Exact>(BankAt(), p, now, dram);
 }
 
 // Two read-data packets per column read: the first carries the read's own even

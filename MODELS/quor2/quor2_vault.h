@@ -47,7 +47,10 @@ public:
 private:
   DramTiming dram;
 
-  quor2_bank& Bank(unsigned partition, unsigned bank) { return *banks[partition][bank]; }
+  // The bank grid as the shared DRAM rules reach it.
+  auto BankAt() {
+    return [this](unsigned p, unsigned b) -> quor2_bank& { return *banks[p][b]; };
+  }
   void CheckCommand(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyActivate(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyPrecharge(const DRAMBusPacket& p, const sc_core::sc_time& now);
