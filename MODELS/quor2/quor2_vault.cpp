@@ -13,7 +13,7 @@ quor2_vault::quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsK
                          unsigned id)
     : sc_core::sc_module(name), tsvCommandBus("tsvCommandBus"), tsvDataIn("tsvDataIn"),
       tsvDataOut("tsvDataOut"), cfg(cfg), stats(stats), id(id),
-      responseDataEvent("responseDataEvent") {
+      responseDataEvent("responseDataEvent"), dram(cfg) {
   banks.resize(cfg.NUM_PARTITIONS);
   for (unsigned p = 0; p < cfg.NUM_PARTITIONS; ++p) {
     for (unsigned b = 0; b < cfg.NUM_BANKS; ++b) {
@@ -83,6 +83,8 @@ void quor2_vault::ReportViolation(const DRAMBusPacket& p, const char* what) {
 
 void quor2_vault::CheckCommand(const DRAMBusPacket& p, const sc_time& now) {
   const quor2_bank& bank = *banks[p.partition][p.bank];
+  if (DramAccepts(bank, p, now)) return;
+  // Which rule the command broke, in the DRAM's own words.
   switch (p.command) {
   case ACTIVATE:
     if (bank.currentBankState != IDLE || now < bank.nextAct)
@@ -131,29 +133,12 @@ void quor2_vault::CheckCommand(const DRAMBusPacket& p, const sc_time& now) {
 }
 
 void quor2_vault::ApplyActivate(const DRAMBusPacket& p, const sc_time& now) {
-  for (auto& b : banks[p.partition]) {
-    RaiseTo(b->nextAct, now + cfg.tRRD);
-    RaiseTo(b->nextPre, now + cfg.tAPA);
-  }
-  quor2_bank& bank = *banks[p.partition][p.bank];
-  bank.nextAct = now + cfg.tRC;
-  bank.currentBankState = ROW_ACTIVE;
-  bank.lastCommand = ACTIVATE;
-  bank.nextPre = now + cfg.tRAS;
-  bank.nextRef = now + cfg.tRC;
-  RaiseTo(bank.nextRead, now + cfg.tRCDr);
-  RaiseTo(bank.nextWrite, now + cfg.tRCDw);
-  bank.openRow = p.row;
+  DramActivate<DramUpdate::Exact>(BankAt(), p, now, dram);
 }
 
 void quor2_vault::ApplyPrecharge(const DRAMBusPacket& p, const sc_time& now) {
-  for (auto& b : banks[p.partition]) RaiseTo(b->nextAct, now + cfg.tAPA);
-  quor2_bank& bank = *banks[p.partition][p.bank];
-  bank.currentBankState = PRECHARGING;
-  bank.lastCommand = PRECHARGE;
-  RaiseTo(bank.nextAct, now + cfg.tRP);
-  RaiseTo(bank.nextRef, now + cfg.tRP);
-  bank.stateChangeEvent.notify(cfg.tRP);
+  DramPrecharge<DramUpdate::Exact>(BankAt(), p, now, dram);
+  banks[p.partition][p.bank]->stateChangeEvent.notify(cfg.tRP);
 }
 
 void quor2_vault::ApplyRefresh(const DRAMBusPacket& p, const sc_time& now) {
@@ -165,36 +150,11 @@ void quor2_vault::ApplyRefresh(const DRAMBusPacket& p, const sc_time& now) {
 }
 
 void quor2_vault::ApplyRead(const DRAMBusPacket& p, const sc_time& now) {
-  for (unsigned part = 0; part < banks.size(); ++part) {
-    const bool same = part == p.partition;
-    for (auto& b : banks[part]) {
-      if (same) {
-        RaiseTo(b->nextRead, now + cfg.tCCD);
-        RaiseTo(b->nextWrite, now + cfg.RD_TO_WR_SAME);
-      } else {
-        RaiseTo(b->nextRead, now + cfg.tRTR2D + cfg.tCCD);
-        RaiseTo(b->nextWrite, now + cfg.RD_TO_WR_DIFF);
-      }
-    }
-  }
-  quor2_bank& bank = *banks[p.partition][p.bank];
-  bank.nextRead = now + cfg.tCCD;
-  bank.lastCommand = READ;
-  RaiseTo(bank.nextPre, now + cfg.tRTP);
+  DramRead<DramUpdate::Exact>(BankAt(), p, now, dram);
 }
 
 void quor2_vault::ApplyWrite(const DRAMBusPacket& p, const sc_time& now) {
-  for (unsigned part = 0; part < banks.size(); ++part) {
-    const bool same = part == p.partition;
-    for (auto& b : banks[part]) {
-      RaiseTo(b->nextRead, now + (same ? cfg.WR_TO_RD_SAME : cfg.WR_TO_RD_DIFF));
-      RaiseTo(b->nextWrite, now + cfg.tCCD);
-    }
-  }
-  quor2_bank& bank = *banks[p.partition][p.bank];
-  bank.nextWrite = now + cfg.tCCD;
-  bank.lastCommand = WRITE;
-  RaiseTo(bank.nextPre, now + cfg.tWL + cfg.BL + cfg.tWR);
+  DramWrite<DramUpdate::Exact>(BankAt(), p, now, dram);
 }
 
 // Two read-data packets per column read: the first carries the read's own even

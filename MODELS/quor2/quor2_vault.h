@@ -45,6 +45,12 @@ public:
   void HandleCommand(const DRAMBusPacket& p, const sc_core::sc_time& now);
 
 private:
+  DramTiming dram;
+
+  // The bank grid as the shared DRAM rules reach it.
+  auto BankAt() {
+    return [this](unsigned p, unsigned b) -> quor2_bank& { return *banks[p][b]; };
+  }
   void CheckCommand(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyActivate(const DRAMBusPacket& p, const sc_core::sc_time& now);
   void ApplyPrecharge(const DRAMBusPacket& p, const sc_core::sc_time& now);

@@ -354,7 +354,7 @@ void quor2_vault_controller::ReturnWriteCredits() {
 sc_time quor2_vault_controller::IsIssuable(size_t queueIndex) const {
   return QUOR2::IsIssuable(
       requestQueue, queueIndex, [this](unsigned p, unsigned b) -> quor2_bank& { return Bank(p, b); },
-      sc_core::sc_time_stamp(), timing);
+      sc_core::sc_time_stamp(), timing, readBurst);
 }
 
 // Wakes on tCMD slots while commands are queued; issues the oldest issuable
@@ -369,7 +369,7 @@ void quor2_vault_controller::IssuingThread() {
                 << std::endl;
     sc_time shortest = sc_core::sc_max_time();
     for (size_t i = 0; i < requestQueue.size(); ++i) {
-      const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing);
+      const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing, readBurst);
       if (w == SC_ZERO_TIME) {
         Issue(i, now);
         shortest = SC_ZERO_TIME;
@@ -428,6 +428,7 @@ void quor2_vault_controller::IssueRead(size_t index, const DRAMBusPacket& e, con
   bool keepOpen = false;
   const unsigned k = ReadLookAhead(requestQueue, index, keepOpen);
   if (k == 0 && !keepOpen) FinishColumnCommands(now);
+  if (!atomic && e.tag != kRefreshTag) readBurst = ReadBurst{k > 0, e.tag};
   ApplyReadTiming([this](unsigned p, unsigned b) -> quor2_bank& { return Bank(p, b); }, e, now, k,
                   atomic, timing);
   stats.perVaultCASs[id]++;
@@ -567,11 +568,21 @@ void quor2_vault_controller::SendResponseStep(const sc_time& now) {
     issuingResponse = false;
     pendingReads.erase(it);
     delete request;
-    if (!writeResponses.empty() && writeResponsesReady.front() <= now)
-      responseEvent.notify(DelayToNextEdge(now, cfg.CORE_CLK) + cfg.CORE_CLK);
+    // Every write response held back meanwhile gets its wake back (at least one
+    // when one is due), or it would wait for traffic that may never come.
+    if (!writeResponses.empty() && writeResponsesReady.front() <= now) {
+      const unsigned wakes = std::max(1u, heldWriteResponseWakes);
+      for (unsigned w = 0; w < wakes; ++w)
+        responseEvent.notify(DelayToNextEdge(now, cfg.CORE_CLK) + cfg.CORE_CLK);
+    }
+    heldWriteResponseWakes = 0;
     return;
   }
-  if (!writeResponses.empty() && !issuingResponse && writeResponsesReady.front() <= now) {
+  if (!writeResponses.empty() && writeResponsesReady.front() <= now) {
+    if (issuingResponse) {
+      ++heldWriteResponseWakes;
+      return;
+    }
     flitsOutToVSW[0].write(Flit_P(writeResponses.front().flit));
     writeResponses.pop_front();
     writeResponsesReady.pop_front();

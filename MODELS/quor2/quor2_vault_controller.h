@@ -80,6 +80,10 @@ public:
   sc_core::sc_time tREFi;
   sc_core::sc_time nextProcessingTime;
   bool issuingResponse = false;
+  // Wakes of the response sender that found a due write response held back by
+  // a read response; that many are given back when the read response ends.
+  unsigned heldWriteResponseWakes = 0;
+  ReadBurst readBurst;
   std::optional<Flit_P> transactionQueueLatch;
 
   SC_HAS_PROCESS(quor2_vault_controller);

@@ -65,7 +65,7 @@ VcTiming::VcTiming(const Config& cfg)
       atomicSpacing(Cycles(cfg.CORE_CLK, cfg.ATOMICS_SPACING)),
       atomicSpacingNext(Cycles(cfg.CORE_CLK, uint64_t{cfg.ATOMICS_SPACING} + 1)),
       fixedWait(100, sc_core::SC_NS), numPartitions(cfg.NUM_PARTITIONS),
-      numBanks(cfg.NUM_BANKS) {}
+      numBanks(cfg.NUM_BANKS), dram(cfg) {}
 
 unsigned ReadLookAhead(const std::deque<DRAMBusPacket>& queue, size_t i, bool& keepOpen) {
   keepOpen = false;

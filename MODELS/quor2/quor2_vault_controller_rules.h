@@ -65,6 +65,7 @@ struct VcTiming {
   sc_core::sc_time atomicSpacingNext;  // ATOMICS_SPACING + 1 cycles
   sc_core::sc_time fixedWait;          // the 100 ns answer of the ordering rules
   unsigned numPartitions, numBanks;
+  DramTiming dram;                     // what the DRAM itself holds the mirror to
 
   explicit VcTiming(const Config& cfg);
 
@@ -73,21 +74,39 @@ struct VcTiming {
   }
 };
 
+// The read transaction whose READs are under way. Its data comes back in the
+// order of the READs and its response leaves packet by packet, so no other read
+// transaction's READ may go before its last one: responses never interleave.
+struct ReadBurst {
+  bool active = false;
+  uint32_t tag = 0;
+};
+
 template <class BankAt>
 sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
-                            const sc_core::sc_time& now, const VcTiming& t);
+                            const sc_core::sc_time& now, const VcTiming& t,
+                            const ReadBurst& burst = ReadBurst{});
 
 // True when a READ or WRITE after entry i may issue now; the scan stops at the
 // first one that may.
 template <class BankAt>
 bool LaterColumnIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
-                         const sc_core::sc_time& now, const VcTiming& t) {
+                         const sc_core::sc_time& now, const VcTiming& t, const ReadBurst& burst) {
   for (size_t j = i + 1; j < queue.size(); ++j) {
     const DRAMCommand c = queue[j].command;
-    if ((c == READ || c == WRITE) && IsIssuable(queue, j, bankAt, now, t) == sc_core::SC_ZERO_TIME)
+    if ((c == READ || c == WRITE) &&
+        IsIssuable(queue, j, bankAt, now, t, burst) == sc_core::SC_ZERO_TIME)
       return true;
   }
   return false;
+}
+
+// True when queue[i] is a READ whose data makes a response: not a refresh's,
+// not an atomic's (its WRITE follows it directly).
+inline bool ReadOfAReadTransaction(const std::deque<DRAMBusPacket>& queue, size_t i) {
+  const DRAMBusPacket& e = queue[i];
+  if (e.command != READ || e.tag == kRefreshTag) return false;
+  return !(i + 1 < queue.size() && queue[i + 1].tag == e.tag && queue[i + 1].command == WRITE);
 }
 
 // True when the ACTIVATE of queue[i]'s own transaction is still queued before it.
@@ -99,11 +118,12 @@ inline bool OwnActivateQueued(const std::deque<DRAMBusPacket>& queue, size_t i) 
   return false;
 }
 
-// Zero when queue[i] may issue at now, otherwise how long to wait (an estimate).
-// The first rule that applies decides.
+// How long queue[i] waits by the scheduling rules (an estimate, zero when they
+// let it go now). The first rule that applies decides.
 template <class BankAt>
-sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
-                            const sc_core::sc_time& now, const VcTiming& t) {
+sc_core::sc_time ScheduleWait(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
+                              const sc_core::sc_time& now, const VcTiming& t,
+                              const ReadBurst& burst) {
   const DRAMBusPacket& e = queue[i];
   const bool sameTagBefore = i > 0 && queue[i - 1].tag == e.tag;
   switch (e.command) {
@@ -113,7 +133,7 @@ sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, Ba
     if (now < b.nextAct) return b.nextAct - now;
     if (!IsOnEdge(now, t.coreClk)) return t.tCMD;
     if (e.readyTime > now) return e.readyTime - now;
-    if (LaterColumnIssuable(queue, i, bankAt, now, t)) return t.fixedWait;
+    if (LaterColumnIssuable(queue, i, bankAt, now, t, burst)) return t.fixedWait;
     return sc_core::SC_ZERO_TIME;
   }
   case PRECHARGE: {
@@ -122,7 +142,7 @@ sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, Ba
     if (sameTagBefore) return t.fixedWait;
     if (now < b.nextPre) return b.nextPre - now;
     if (!IsOnEdge(now, t.coreClk)) return t.tCMD;
-    if (LaterColumnIssuable(queue, i, bankAt, now, t)) return t.fixedWait;
+    if (LaterColumnIssuable(queue, i, bankAt, now, t, burst)) return t.fixedWait;
     return sc_core::SC_ZERO_TIME;
   }
   case READ: {
@@ -137,6 +157,9 @@ sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, Ba
     if (OwnActivateQueued(queue, i)) return t.fixedWait;
     if (now < b.nextRead) return b.nextRead - now;
     if (IsOnEdge(now, t.coreClk)) return t.tCMD;
+    // Held only when it could otherwise go now, so waiting estimates stay as
+    // they were.
+    if (burst.active && burst.tag != e.tag && ReadOfAReadTransaction(queue, i)) return t.tCMD;
     return sc_core::SC_ZERO_TIME;
   }
   case WRITE: {
@@ -153,6 +176,23 @@ sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, Ba
               << std::endl;
     return sc_core::SC_ZERO_TIME;
   }
+}
+
+// Zero when queue[i] may issue at now, otherwise how long to wait (an estimate).
+// A command the scheduling rules let go must also be one the DRAM takes without
+// a report (a rule's estimate can be zero, e.g. tRAS = 0, while the bank is not
+// ready); otherwise it waits a command slot.
+template <class BankAt>
+sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
+                            const sc_core::sc_time& now, const VcTiming& t,
+                            const ReadBurst& burst) {
+  const sc_core::sc_time w = ScheduleWait(queue, i, bankAt, now, t, burst);
+  if (w != sc_core::SC_ZERO_TIME) return w;
+  const DRAMBusPacket& e = queue[i];
+  const bool command =
+      e.command == ACTIVATE || e.command == PRECHARGE || e.command == READ || e.command == WRITE;
+  if (command && !DramAccepts(bankAt(e.partition, e.bank), e, now)) return t.tCMD;
+  return sc_core::SC_ZERO_TIME;
 }
 
 // READs of the same transaction still queued after entry i (k), and whether any
@@ -181,6 +221,7 @@ void ApplyActivateTiming(BankAt&& bankAt, const DRAMBusPacket& e, const sc_core:
   target.currentBankState = ROW_ACTIVE;
   target.lastCommand = ACTIVATE;
   target.openRow = e.row;
+  DramActivate<DramUpdate::AtLeast>(bankAt, e, now, t.dram);
 }
 
 // Mirror timing after a PRECHARGE of e at now (the state change to IDLE is the
@@ -194,14 +235,20 @@ void ApplyPrechargeTiming(BankAt&& bankAt, const DRAMBusPacket& e, const sc_core
   target.lastCommand = PRECHARGE;
   RaiseTo(target.nextAct, now + t.tRP);
   RaiseTo(target.nextRef, now + t.tRP);
+  DramPrecharge<DramUpdate::AtLeast>(bankAt, e, now, t.dram);
 }
 
 // Mirror timing after a READ of e at now, with k more READs of the transaction
 // to follow: the k*tCCD terms keep other banks off the data bus meanwhile.
+// Every rule ends with the DRAM's own update as a floor, so the mirror is never
+// earlier than the DRAM whatever the timing values.
 template <class BankAt>
 void ApplyReadTiming(BankAt&& bankAt, const DRAMBusPacket& e, const sc_core::sc_time& now,
                      unsigned k, bool atomic, const VcTiming& t) {
   const sc_core::sc_time kCcd = t.CcdTimes(k);
+  // The DRAM only raises the target's next WRITE on a READ; the spacing below
+  // is assigned and may be shorter than what the bank already had.
+  const sc_core::sc_time targetWriteBefore = bankAt(e.partition, e.bank).nextWrite;
   for (unsigned p = 0; p < t.numPartitions; ++p) {
     for (unsigned b = 0; b < t.numBanks; ++b) {
       auto& bank = bankAt(p, b);
@@ -225,6 +272,8 @@ void ApplyReadTiming(BankAt&& bankAt, const DRAMBusPacket& e, const sc_core::sc_
   target.lastCommand = READ;
   target.nextWrite = now + t.atomicSpacing;
   RaiseTo(target.nextPre, now + t.tRTP);
+  DramRead<DramUpdate::AtLeast>(bankAt, e, now, t.dram);
+  RaiseTo(target.nextWrite, targetWriteBefore);
 }
 
 // Mirror timing after a WRITE of e at now, with k more WRITEs of the
@@ -252,6 +301,7 @@ void ApplyWriteTiming(BankAt&& bankAt, const DRAMBusPacket& e, const sc_core::sc
   target.nextWrite = now + t.tCCD;
   RaiseTo(target.nextPre, now + t.tWL + t.BL + t.tWR);
   target.lastCommand = WRITE;
+  DramWrite<DramUpdate::AtLeast>(bankAt, e, now, t.dram);
 }
 
 } // namespace Orvane::Internal::QUOR2

@@ -61,6 +61,16 @@ const Mix kMixes[] = {
     {"LinkSwitchBufferBelowThreshold", "LSW_INPUT_BUFFER_SIZE = 24\n"},
     {"SmallestLinkSwitchBuffer",
      "LSW_INPUT_BUFFER_SIZE = 11\nLSW_INPUT_BUFFER_THRESHOLD = 10\nBUSY_SIGNAL_DELAY = 9\n"},
+    // Tight and slow DRAM timing: the controller issues nothing the DRAM calls
+    // early or out of place, and every response arrives whole.
+    {"ShortColumnSpacing", "tCCD = 0.8\nRD_TO_WR_DIFF = 0\nNUM_REQUESTS = 200\n"},
+    {"SlowCoreClock",
+     "CORE_CLK = 3.2\nLINK_0_WIDTH = 8\nLINK_1_WIDTH = 8\nLINK_2_WIDTH = 8\nLINK_3_WIDTH = 8\n"},
+    {"LongReadToWrite", "RD_TO_WR_SAME = 28\n"},
+    // Write responses fall due while read responses go out back to back.
+    {"LateReadData", "tAA = 28\n"},
+    {"UnspacedAtomicsNoTRAS",
+     "USE_ATOMICS = 1\nATOMICS_PERCENTAGE = 30\nATOMICS_SPACING = 0\ntRAS = 0\n"},
     // Every credit loop at its smallest legal size, with every packet size and
     // atomics: a loop that cannot pass a whole 128-byte packet deadlocks here.
     {"SmallestCreditLoops",

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <random>
+#include <sstream>
 #include <vector>
 
 using namespace Orvane::Internal::QUOR2;
@@ -44,9 +46,9 @@ protected:
   const sc_time edge = Ps(16000);  // a core edge (10 cycles)
   const sc_time between = Ps(16800);  // the column slot after it
 
-  sc_time Ask(size_t i, sc_time now) {
+  sc_time Ask(size_t i, sc_time now, const ReadBurst& burst = ReadBurst{}) {
     return IsIssuable(q, i, [this](unsigned p, unsigned b) -> FakeBank& { return grid(p, b); },
-                      now, t);
+                      now, t, burst);
   }
   void OpenRow(unsigned p, unsigned b, unsigned row) {
     grid(p, b).currentBankState = ROW_ACTIVE;
@@ -192,6 +194,8 @@ TEST_F(IssueRules, PrechargeRulesInOrder) {
   EXPECT_EQ(Ask(1, edge), t.fixedWait);  // its own READ is still ahead of it
   EXPECT_EQ(t.fixedWait, sc_time(100, SC_NS));
   q.pop_front();
+  EXPECT_EQ(Ask(0, edge), cfg.tCMD);  // the DRAM takes a PRECHARGE only after a column command
+  grid(0, 2).lastCommand = READ;
   grid(0, 2).nextPre = edge;
   EXPECT_EQ(Ask(0, edge - Ps(1)), Ps(1));
   EXPECT_EQ(Ask(0, edge), SC_ZERO_TIME);
@@ -385,4 +389,166 @@ TEST_F(IssueRules, NoReadOfATransactionRunsAheadOfItsOwnActivate) {
   q = {Cmd(ACTIVATE, 1, 1, 5, refresh), Cmd(READ, 1, 1, 5, refresh), Cmd(PRECHARGE, 1, 1, 5, refresh),
        Cmd(READ, 1, 0, 127, refresh), Cmd(PRECHARGE, 1, 0, 127, refresh)};
   EXPECT_EQ(Ask(3, between), SC_ZERO_TIME);
+}
+
+// ---------------------------------------------------------------- against the DRAM's own rules
+
+// While one read transaction's READs are under way, no other read transaction's
+// READ goes (its data would land inside the first response); refresh and atomic
+// READs make no response and may.
+TEST_F(IssueRules, ReadsOfOtherReadTransactionsWaitForTheBurstToEnd) {
+  const unsigned refresh = 0xFFFFFFFF;
+  q = {Cmd(READ, 0, 0, 3, 5), Cmd(PRECHARGE, 0, 0, 3, 5), Cmd(READ, 0, 1, 4, 9),
+       Cmd(PRECHARGE, 0, 1, 4, 9), Cmd(READ, 1, 0, 6, refresh), Cmd(PRECHARGE, 1, 0, 6, refresh),
+       Cmd(READ, 1, 1, 7, 11), Cmd(WRITE, 1, 1, 7, 11), Cmd(PRECHARGE, 1, 1, 7, 11)};
+  OpenRow(0, 0, 3);
+  OpenRow(0, 1, 4);
+  OpenRow(1, 0, 6);
+  OpenRow(1, 1, 7);
+  const ReadBurst burst{true, 5};
+  EXPECT_EQ(Ask(0, between, burst), SC_ZERO_TIME);  // the burst's own READ
+  EXPECT_EQ(Ask(2, between, burst), cfg.tCMD);
+  EXPECT_EQ(Ask(4, between, burst), SC_ZERO_TIME);  // refresh
+  EXPECT_EQ(Ask(6, between, burst), SC_ZERO_TIME);  // atomic
+  EXPECT_EQ(Ask(2, between), SC_ZERO_TIME);         // no burst under way
+  // A held READ keeps the estimate of the rule that holds it first.
+  grid(0, 1).nextRead = between + Ps(4000);
+  EXPECT_EQ(Ask(2, between, burst), Ps(4000));
+}
+
+// With tRAS = 0 the "bank not active" estimate of a PRECHARGE is zero; the
+// command still waits until the DRAM would take it.
+TEST(IssueRulesDram, AZeroEstimateDoesNotIssueACommandTheDramRefuses) {
+  Config cfg;
+  cfg.tRAS = SC_ZERO_TIME;
+  VcTiming t(cfg);
+  Grid grid(cfg.NUM_PARTITIONS, cfg.NUM_BANKS);
+  std::deque<DRAMBusPacket> q = {Cmd(PRECHARGE, 0, 0, 1, 1)};
+  auto at = [&grid](unsigned p, unsigned b) -> FakeBank& { return grid(p, b); };
+  EXPECT_EQ(IsIssuable(q, 0, at, Ps(16000), t), cfg.tCMD);
+}
+
+TEST(DramRulesTest, ReadsOfAVaultAreTwoCoreCyclesApartOnTheReadDataBus) {
+  Config cfg;
+  cfg.CORE_CLK = Ps(3200);
+  cfg.tCCD = Ps(800);
+  DramTiming d(cfg);
+  Grid grid(cfg.NUM_PARTITIONS, cfg.NUM_BANKS);
+  auto at = [&grid](unsigned p, unsigned b) -> FakeBank& { return grid(p, b); };
+  const sc_time now = Ps(16800);
+  DramRead<DramUpdate::Exact>(at, Cmd(READ, 0, 1, 1, 1), now, d);
+  for (unsigned p = 0; p < cfg.NUM_PARTITIONS; ++p)
+    for (unsigned b = 0; b < cfg.NUM_BANKS; ++b) EXPECT_GE(grid(p, b).nextRead, now + Ps(6400));
+  EXPECT_EQ(grid(0, 1).nextRead, now + Ps(6400));
+}
+
+namespace {
+
+// Random timing values of the kind a configuration may set (validation's
+// limits kept: tCMD 0.8 ns, CORE_CLK a multiple of at least 2, tRP at least 3
+// core cycles).
+void RandomTiming(std::mt19937& rng, Config& cfg) {
+  auto pick = [&rng](int n) { return std::uniform_int_distribution<int>(0, n)(rng); };
+  auto ns = [&pick](double max) { return Ps(400 * static_cast<uint64_t>(pick(int(max / 0.4)))); };
+  cfg.CORE_CLK = Ps(800 * (2 + pick(3)));
+  cfg.NUM_PARTITIONS = pick(1) ? 4 : 2;
+  cfg.tRCDr = ns(30);
+  cfg.tRCDw = ns(30);
+  cfg.tRAS = ns(40);
+  cfg.tRP = cfg.CORE_CLK * 3.0 + ns(20);
+  cfg.tRC = ns(60);
+  cfg.tCCD = ns(8);
+  cfg.tCCDRP = ns(12);
+  cfg.tCCDWP = ns(12);
+  cfg.tRTR2D = ns(6);
+  cfg.tRTP = ns(12);
+  cfg.tRRD = ns(8);
+  cfg.tAPA = ns(6);
+  cfg.tWL = ns(20);
+  cfg.tWR = ns(20);
+  cfg.RD_TO_WR_SAME = ns(30);
+  cfg.RD_TO_WR_DIFF = ns(30);
+  cfg.WR_TO_RD_SAME = ns(30);
+  cfg.WR_TO_RD_DIFF = ns(30);
+  cfg.ATOMICS_SPACING = static_cast<unsigned>(pick(15));
+}
+
+std::string Describe(const Config& c) {
+  std::ostringstream os;
+  os << "CORE_CLK " << c.CORE_CLK << " partitions " << c.NUM_PARTITIONS << " tRCDr " << c.tRCDr
+     << " tRCDw " << c.tRCDw << " tRAS " << c.tRAS << " tRP " << c.tRP << " tRC " << c.tRC
+     << " tCCD " << c.tCCD << " tCCDRP " << c.tCCDRP << " tCCDWP " << c.tCCDWP << " tRTR2D "
+     << c.tRTR2D << " tRTP " << c.tRTP << " tRRD " << c.tRRD << " tAPA " << c.tAPA << " tWL "
+     << c.tWL << " tWR " << c.tWR << " RD_TO_WR " << c.RD_TO_WR_SAME << "/" << c.RD_TO_WR_DIFF
+     << " WR_TO_RD " << c.WR_TO_RD_SAME << "/" << c.WR_TO_RD_DIFF << " ATOMICS_SPACING "
+     << c.ATOMICS_SPACING;
+  return os.str();
+}
+
+} // namespace
+
+// The controller's mirror and the DRAM's banks see the same random commands:
+// every command the controller finds issuable is one the DRAM takes without a
+// report, for any timing values, any look-ahead count and atomic or not.
+TEST(IssueRulesDram, EveryCommandTheControllerIssuesTheDramTakes) {
+  std::mt19937 rng(2026);
+  auto pick = [&rng](int n) { return std::uniform_int_distribution<int>(0, n)(rng); };
+  for (int round = 0; round < 300; ++round) {
+    Config cfg;
+    RandomTiming(rng, cfg);
+    const VcTiming t(cfg);
+    Grid mirror(cfg.NUM_PARTITIONS, cfg.NUM_BANKS), dram(cfg.NUM_PARTITIONS, cfg.NUM_BANKS);
+    auto mirrorAt = [&mirror](unsigned p, unsigned b) -> FakeBank& { return mirror(p, b); };
+    auto dramAt = [&dram](unsigned p, unsigned b) -> FakeBank& { return dram(p, b); };
+    // When each precharging bank turns idle: the mirror three cycles early.
+    std::vector<std::pair<sc_time, FakeBank*>> idleAt;
+    unsigned issued = 0;
+    sc_time now = cfg.tCMD * 8.0;
+    for (int step = 0; step < 800; ++step) {
+      now += cfg.tCMD * static_cast<double>(1 + pick(3));
+      for (auto& [when, bank] : idleAt)
+        if (bank && when <= now) {
+          bank->currentBankState = IDLE;
+          bank = nullptr;
+        }
+      const unsigned p = static_cast<unsigned>(pick(int(cfg.NUM_PARTITIONS) - 1));
+      const unsigned b = static_cast<unsigned>(pick(int(cfg.NUM_BANKS) - 1));
+      const FakeBank& m = mirror(p, b);
+      const DRAMCommand c = m.currentBankState == IDLE ? ACTIVATE
+                            : m.currentBankState != ROW_ACTIVE ? ACTIVATE
+                            : pick(3) == 0 ? PRECHARGE
+                            : pick(1)      ? READ
+                                           : WRITE;
+      const DRAMBusPacket e(c, p, b, c == ACTIVATE ? unsigned(pick(7)) : m.openRow, 0, 1,
+                            SC_ZERO_TIME);
+      const std::deque<DRAMBusPacket> q = {e};
+      if (IsIssuable(q, 0, mirrorAt, now, t) != SC_ZERO_TIME) continue;
+      ++issued;
+      ASSERT_TRUE(DramAccepts(dram(p, b), e, now))
+          << "round " << round << " step " << step << " " << e << " at " << now << "\n"
+          << Describe(cfg);
+      const unsigned k = static_cast<unsigned>(pick(3));
+      switch (c) {
+      case ACTIVATE:
+        ApplyActivateTiming(mirrorAt, e, now, t);
+        DramActivate<DramUpdate::Exact>(dramAt, e, now, t.dram);
+        break;
+      case PRECHARGE:
+        ApplyPrechargeTiming(mirrorAt, e, now, t);
+        DramPrecharge<DramUpdate::Exact>(dramAt, e, now, t.dram);
+        idleAt.emplace_back(now + cfg.tRP - cfg.CORE_CLK * 3.0, &mirror(p, b));
+        idleAt.emplace_back(now + cfg.tRP, &dram(p, b));
+        break;
+      case READ:
+        ApplyReadTiming(mirrorAt, e, now, k, pick(1) == 1, t);
+        DramRead<DramUpdate::Exact>(dramAt, e, now, t.dram);
+        break;
+      default:
+        ApplyWriteTiming(mirrorAt, e, now, k, t);
+        DramWrite<DramUpdate::Exact>(dramAt, e, now, t.dram);
+        break;
+      }
+    }
+    EXPECT_GT(issued, 50u) << "round " << round << " issues too little to test anything";
+  }
 }
