@@ -64,8 +64,11 @@ TEST_P(GoldenOutput, StandardOutputIsByteIdentical) {
   const Golden& g = GetParam();
   const fs::path expectedPath = fs::path(SourceDir()) / "tests" / "golden" / "expected" / (g.name + ".out");
   ASSERT_TRUE(fs::exists(expectedPath)) << "no expected output; run tools/update-goldens";
-  // Relative trace paths in the shipped configurations resolve from the source tree.
-  const ProgramRun run = RunProgram(QuorsimProgram(), {g.config.string()}, SourceDir());
+  // Each run has a directory of its own; relative trace paths in the
+  // configurations resolve there as in the source tree.
+  TempDir dir;
+  fs::create_directory_symlink(fs::path(SourceDir()) / "traces", fs::path(dir.path) / "traces");
+  const ProgramRun run = RunProgram(QuorsimProgram(), {g.config.string()}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.err;
   const std::string expected = ReadFile(expectedPath);
   EXPECT_TRUE(run.out == expected) << FirstDifference(expected, run.out);
