@@ -225,16 +225,10 @@ void ApplyActivateTiming(BankAt&& bankAt, const DRAMBusPacket& e, const sc_core:
 }
 
 // Mirror timing after a PRECHARGE of e at now (the state change to IDLE is the
-// caller's timed event).
+// caller's timed event). The mirror adds nothing to the DRAM's own rule here.
 template <class BankAt>
 void ApplyPrechargeTiming(BankAt&& bankAt, const DRAMBusPacket& e, const sc_core::sc_time& now,
                           const VcTiming& t) {
-  for (unsigned b = 0; b < t.numBanks; ++b) RaiseTo(bankAt(e.partition, b).nextAct, now + t.tAPA);
-  auto& target = bankAt(e.partition, e.bank);
-  target.currentBankState = PRECHARGING;
-  target.lastCommand = PRECHARGE;
-  RaiseTo(target.nextAct, now + t.tRP);
-  RaiseTo(target.nextRef, now + t.tRP);
   DramPrecharge<DramUpdate::AtLeast>(bankAt, e, now, t.dram);
 }
 
