@@ -3,11 +3,14 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CONFIG ?= configs/default.ini
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 300
+FUZZ_TARGETS = fuzz_config fuzz_overrides fuzz_trace_line
 
 export ASAN_OPTIONS = detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1
 export UBSAN_OPTIONS = halt_on_error=1:print_stacktrace=1
 
-.PHONY: deps configure programs build run test test-sanitize bench clean
+.PHONY: deps configure programs build run test test-sanitize fuzz bench clean
 
 deps:
 	scripts/install-deps
@@ -33,8 +36,15 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Every input reader under libFuzzer with AddressSanitizer and UBSan, FUZZ_SECONDS each.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUORSIM_FUZZ=ON -DQUORSIM_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+	scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 bench: deps
 	bench/run
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 namespace Orvane::Internal::QUOR2 {
@@ -444,11 +445,17 @@ bool IniReader::readFile(const std::string& filename, Config& cfg) {
                          : "Could not read the configuration file '" + filename + "'");
   }
   std::cerr << "Reading ini file '" << filename << "'" << std::endl;
+  readText(in, filename, cfg);
+  if (in.bad()) InputError("Could not read the configuration file '" + filename + "'");
+  return true;
+}
+
+void IniReader::readText(std::istream& in, const std::string& name, const Config& cfg) {
   std::string line;
   for (unsigned number = 1; ReadTextLine(in, line); ++number) {
     // A byte-order mark written by some editors is not part of the first key.
     if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-    const std::string origin = filename + ":" + std::to_string(number);
+    const std::string origin = name + ":" + std::to_string(number);
     const IniLine parsed = ParseIniLine(line);
     switch (parsed.kind) {
     case IniLine::Blank: break;
@@ -465,8 +472,6 @@ bool IniReader::readFile(const std::string& filename, Config& cfg) {
       break;
     }
   }
-  if (in.bad()) InputError("Could not read the configuration file '" + filename + "'");
-  return true;
 }
 
 bool IniReader::setOption(const std::string& key, const std::string& value,
@@ -542,13 +547,23 @@ void IniReader::markAsUpdated(Config& cfg, const std::map<std::string, std::stri
 }
 
 bool IniReader::finish(Config& cfg) {
-  bool allRead = true;
+  const std::vector<std::string> errors = load(cfg);
+  if (!errors.empty()) {
+    for (const auto& line : errors) std::cout << line << std::endl;
+    ExitRun(1);
+  }
+  return allRead;
+}
+
+std::vector<std::string> IniReader::load(Config& cfg) {
+  allRead = true;
 #define QUOR_KEY(type, name, def) allRead = read(#name, cfg.name) && allRead;
 #include "config.h"
 #undef QUOR_KEY
   if (!refused.empty()) {
-    for (const auto& r : refused) std::cout << "ERROR - " << r << std::endl;
-    ExitRun(1);
+    std::vector<std::string> errors;
+    for (const auto& r : refused) errors.push_back("ERROR - " + r);
+    return errors;
   }
   // Derived keys follow the keys they derive from, unless set themselves; one
   // whose inputs were set counts as set in the listing.
@@ -563,30 +578,32 @@ bool IniReader::finish(Config& cfg) {
       }
     }
   }
-  CustomerSafetyCheck(cfg);
-  return allRead;
+  return ValidationErrors(cfg);
 }
 
 namespace {
-[[noreturn]] void Refuse(std::initializer_list<std::string> lines) {
-  for (const auto& l : lines) std::cout << l << std::endl;
-  ExitRun(1);
-}
+// The lines of the first rule a configuration breaks; none when it breaks none.
+using Refusal = std::optional<std::vector<std::string>>;
+
+Refusal Refuse(std::initializer_list<std::string> lines) { return std::vector<std::string>(lines); }
 
 bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
-void RequireAtLeast(const char* key, unsigned value, unsigned minimum) {
+Refusal RequireAtLeast(const char* key, unsigned value, unsigned minimum) {
   if (value < minimum)
-    Refuse({std::string("ERROR - ") + key + " must be at least " + std::to_string(minimum)});
+    return Refuse({std::string("ERROR - ") + key + " must be at least " + std::to_string(minimum)});
+  return std::nullopt;
 }
 
-void RequirePowerOfTwo(const char* key, unsigned value) {
-  if (!IsPowerOfTwo(value)) Refuse({std::string("ERROR - ") + key + " must be a power of two"});
+Refusal RequirePowerOfTwo(const char* key, unsigned value) {
+  if (!IsPowerOfTwo(value))
+    return Refuse({std::string("ERROR - ") + key + " must be a power of two"});
+  return std::nullopt;
 }
 
 // Rules beyond the published seventeen: every value that would later crash the
 // model, hang it or index outside its tables is refused here.
-void CheckModelLimits(const Config& cfg) {
+Refusal CheckModelLimits(const Config& cfg) {
   // The size shares are summed in 32 bits: shares above 100 could wrap to a sum
   // of 100 and pass the sum rule.
   const unsigned shares[16] = {
@@ -595,112 +612,113 @@ void CheckModelLimits(const Config& cfg) {
       cfg.PERCENTAGE_WR_16B, cfg.PERCENTAGE_WR_32B, cfg.PERCENTAGE_WR_48B, cfg.PERCENTAGE_WR_64B,
       cfg.PERCENTAGE_WR_80B, cfg.PERCENTAGE_WR_96B, cfg.PERCENTAGE_WR_112B, cfg.PERCENTAGE_WR_128B};
   for (const unsigned share : shares)
-    if (share > 100) Refuse({"ERROR - Request size percentages must each be between 0 and 100"});
-  if (cfg.CORE_CLK == sc_core::SC_ZERO_TIME) Refuse({"ERROR - CORE_CLK must be greater than 0"});
-  if (cfg.NUM_QUADS < 1 || cfg.NUM_QUADS > 4) Refuse({"ERROR - NUM_QUADS must be between 1 and 4"});
+    if (share > 100) return Refuse({"ERROR - Request size percentages must each be between 0 and 100"});
+  if (cfg.CORE_CLK == sc_core::SC_ZERO_TIME) return Refuse({"ERROR - CORE_CLK must be greater than 0"});
+  if (cfg.NUM_QUADS < 1 || cfg.NUM_QUADS > 4) return Refuse({"ERROR - NUM_QUADS must be between 1 and 4"});
   if (cfg.NUM_LINKS != cfg.NUM_QUADS)
-    Refuse({"ERROR - NUM_LINKS must equal NUM_QUADS (each quad owns one link)"});
-  RequirePowerOfTwo("VAULTS_PER_QUAD", cfg.VAULTS_PER_QUAD);
+    return Refuse({"ERROR - NUM_LINKS must equal NUM_QUADS (each quad owns one link)"});
+  if (auto r = RequirePowerOfTwo("VAULTS_PER_QUAD", cfg.VAULTS_PER_QUAD)) return r;
   if (cfg.NUM_VAULTS != cfg.NUM_QUADS * cfg.VAULTS_PER_QUAD)
-    Refuse({"ERROR - NUM_VAULTS must equal NUM_QUADS x VAULTS_PER_QUAD"});
-  RequirePowerOfTwo("NUM_VAULTS", cfg.NUM_VAULTS);
+    return Refuse({"ERROR - NUM_VAULTS must equal NUM_QUADS x VAULTS_PER_QUAD"});
+  if (auto r = RequirePowerOfTwo("NUM_VAULTS", cfg.NUM_VAULTS)) return r;
   if (cfg.VAULTS_PER_QUAD + cfg.NUM_QUADS - 1 > 32)
-    Refuse({"ERROR - A vault switch serves at most 32 sources (VAULTS_PER_QUAD + NUM_QUADS - 1)"});
-  RequirePowerOfTwo("NUM_BANKS", cfg.NUM_BANKS);
-  RequirePowerOfTwo("NUM_ROWS", cfg.NUM_ROWS);
-  RequirePowerOfTwo("NUM_COLS", cfg.NUM_COLS);
-  RequirePowerOfTwo("BYTE_OFFSET", cfg.BYTE_OFFSET);
+    return Refuse({"ERROR - A vault switch serves at most 32 sources (VAULTS_PER_QUAD + NUM_QUADS - 1)"});
+  if (auto r = RequirePowerOfTwo("NUM_BANKS", cfg.NUM_BANKS)) return r;
+  if (auto r = RequirePowerOfTwo("NUM_ROWS", cfg.NUM_ROWS)) return r;
+  if (auto r = RequirePowerOfTwo("NUM_COLS", cfg.NUM_COLS)) return r;
+  if (auto r = RequirePowerOfTwo("BYTE_OFFSET", cfg.BYTE_OFFSET)) return r;
   if (cfg.BYTE_OFFSET > cfg.MAX_BLOCK_SIZE ||
       uint64_t{cfg.NUM_COLS} * cfg.BYTE_OFFSET < cfg.MAX_BLOCK_SIZE)
-    Refuse({"ERROR - A row must hold whole blocks: BYTE_OFFSET <= MAX_BLOCK_SIZE <= NUM_COLS x "
+    return Refuse({"ERROR - A row must hold whole blocks: BYTE_OFFSET <= MAX_BLOCK_SIZE <= NUM_COLS x "
             "BYTE_OFFSET"});
   const unsigned addressBits = log2(cfg.NUM_VAULTS) + log2(cfg.NUM_PARTITIONS) +
                                log2(cfg.NUM_BANKS) + log2(cfg.NUM_ROWS) + log2(cfg.NUM_COLS) +
                                log2(cfg.BYTE_OFFSET);
   const unsigned deviceBits = cfg.NUM_PARTITIONS == 4 ? 32 : 31;
   if (addressBits > deviceBits)
-    Refuse({"ERROR - The vault geometry addresses more than the " +
+    return Refuse({"ERROR - The vault geometry addresses more than the " +
             std::string(deviceBits == 32 ? "4GB" : "2GB") + " device holds"});
-  if (cfg.FLIT_SIZE != 16) Refuse({"ERROR - FLIT_SIZE must be 16 bytes"});
-  if (cfg.MAPPING_SCHEME != 0) Refuse({"ERROR - Only address mapping scheme 0 is supported"});
+  if (cfg.FLIT_SIZE != 16) return Refuse({"ERROR - FLIT_SIZE must be 16 bytes"});
+  if (cfg.MAPPING_SCHEME != 0) return Refuse({"ERROR - Only address mapping scheme 0 is supported"});
   if (cfg.COLUMN_ACCESS_LENGTH < 1 || cfg.COLUMN_ACCESS_LENGTH > 32)
-    Refuse({"ERROR - COLUMN_ACCESS_LENGTH must be between 1 and 32 bytes"});
-  RequireAtLeast("FLITS_PER_CYCLE_LINK", cfg.FLITS_PER_CYCLE_LINK, 1);
-  RequireAtLeast("FLITS_PER_CYCLE_LSW", cfg.FLITS_PER_CYCLE_LSW, 1);
-  RequireAtLeast("FLITS_PER_CYCLE_LSW_REMOTE", cfg.FLITS_PER_CYCLE_LSW_REMOTE, 1);
-  RequireAtLeast("FLITS_PER_CYCLE_VSW", cfg.FLITS_PER_CYCLE_VSW, 1);
-  RequireAtLeast("FLITS_IN_PER_CYCLE_VC", cfg.FLITS_IN_PER_CYCLE_VC, 1);
-  RequireAtLeast("FLITS_OUT_PER_CYCLE_VC", cfg.FLITS_OUT_PER_CYCLE_VC, 2);
-  RequireAtLeast("WRITE_CREDITS_PER_CYCLE", cfg.WRITE_CREDITS_PER_CYCLE, 1);
-  RequireAtLeast("MAX_TOKEN_RETURN", cfg.MAX_TOKEN_RETURN, 1);
+    return Refuse({"ERROR - COLUMN_ACCESS_LENGTH must be between 1 and 32 bytes"});
+  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_LINK", cfg.FLITS_PER_CYCLE_LINK, 1)) return r;
+  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_LSW", cfg.FLITS_PER_CYCLE_LSW, 1)) return r;
+  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_LSW_REMOTE", cfg.FLITS_PER_CYCLE_LSW_REMOTE, 1)) return r;
+  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_VSW", cfg.FLITS_PER_CYCLE_VSW, 1)) return r;
+  if (auto r = RequireAtLeast("FLITS_IN_PER_CYCLE_VC", cfg.FLITS_IN_PER_CYCLE_VC, 1)) return r;
+  if (auto r = RequireAtLeast("FLITS_OUT_PER_CYCLE_VC", cfg.FLITS_OUT_PER_CYCLE_VC, 2)) return r;
+  if (auto r = RequireAtLeast("WRITE_CREDITS_PER_CYCLE", cfg.WRITE_CREDITS_PER_CYCLE, 1)) return r;
+  if (auto r = RequireAtLeast("MAX_TOKEN_RETURN", cfg.MAX_TOKEN_RETURN, 1)) return r;
   if (cfg.FLITS_PER_CYCLE_LSW > cfg.FLITS_PER_CYCLE_LINK)
-    Refuse({"ERROR - FLITS_PER_CYCLE_LSW must not exceed FLITS_PER_CYCLE_LINK"});
+    return Refuse({"ERROR - FLITS_PER_CYCLE_LSW must not exceed FLITS_PER_CYCLE_LINK"});
   if (cfg.FLITS_PER_CYCLE_LSW_REMOTE > cfg.FLITS_PER_CYCLE_LSW)
-    Refuse({"ERROR - FLITS_PER_CYCLE_LSW_REMOTE must not exceed FLITS_PER_CYCLE_LSW"});
+    return Refuse({"ERROR - FLITS_PER_CYCLE_LSW_REMOTE must not exceed FLITS_PER_CYCLE_LSW"});
   // The link stops only between packets: after the link switch holds it back it
   // may still open FLITS_PER_CYCLE_LSW lines in a cycle and then finish a 9-flit
   // packet, one line per flit when they come one a cycle.
   if (cfg.LSW_INPUT_BUFFER_SIZE < cfg.FLITS_PER_CYCLE_LSW + 8)
-    Refuse({"ERROR - LSW_INPUT_BUFFER_SIZE must be at least " +
+    return Refuse({"ERROR - LSW_INPUT_BUFFER_SIZE must be at least " +
             std::to_string(cfg.FLITS_PER_CYCLE_LSW + 8) +
             " (FLITS_PER_CYCLE_LSW + 8): the link may open that many lines after it is held "
             "back, finishing a 9-flit packet"});
   for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
     const unsigned perCycle = LinkFlitsPerCycle(cfg, LinkFlitRate(cfg, ConfiguredLinkWidth(cfg, l)));
     if (perCycle > cfg.FLITS_PER_CYCLE_LINK)
-      Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(perCycle) +
+      return Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(perCycle) +
               ", the flits link " + std::to_string(l) + " delivers per core cycle"});
   }
-  if (cfg.tCMD == sc_core::SC_ZERO_TIME) Refuse({"ERROR - tCMD must be greater than 0"});
+  if (cfg.tCMD == sc_core::SC_ZERO_TIME) return Refuse({"ERROR - tCMD must be greater than 0"});
   if (cfg.CORE_CLK.value() % cfg.tCMD.value() != 0 || cfg.CORE_CLK < cfg.tCMD * 2.0)
-    Refuse({"ERROR - CORE_CLK must be a whole multiple of tCMD, at least 2"});
-  if (cfg.tRP < cfg.CORE_CLK * 3.0) Refuse({"ERROR - tRP must be at least 3 core clock cycles"});
+    return Refuse({"ERROR - CORE_CLK must be a whole multiple of tCMD, at least 2"});
+  if (cfg.tRP < cfg.CORE_CLK * 3.0) return Refuse({"ERROR - tRP must be at least 3 core clock cycles"});
   if (cfg.REFRESH_ENABLED) {
     const double window = cfg.Tj > 94 ? 16e-3 : 32e-3;
     const double rows = double(cfg.NUM_BANKS) * cfg.NUM_ROWS * cfg.NUM_PARTITIONS;
     if (sc_time(window / rows, sc_core::SC_SEC) < cfg.CORE_CLK)
-      Refuse({"ERROR - The refresh interval would be shorter than a core clock cycle"});
+      return Refuse({"ERROR - The refresh interval would be shorter than a core clock cycle"});
   }
-  RequireAtLeast("TRANSACTION_Q_CAPACITY", cfg.TRANSACTION_Q_CAPACITY, 1);
-  RequireAtLeast("REQUEST_Q_CAPACITY", cfg.REQUEST_Q_CAPACITY, 1);
-  RequireAtLeast("LSW_INTERQUAD_BUFFER_SIZE", cfg.LSW_INTERQUAD_BUFFER_SIZE, 1);
-  RequireAtLeast("SMOOTHING_BUFFER_LM_SIZE", cfg.SMOOTHING_BUFFER_LM_SIZE, 1);
-  RequireAtLeast("SMOOTHING_BUFFER_Q_SIZE", cfg.SMOOTHING_BUFFER_Q_SIZE, 1);
-  RequireAtLeast("VSW_INTERQUAD_BUFFER_SIZE", cfg.VSW_INTERQUAD_BUFFER_SIZE, 1);
+  if (auto r = RequireAtLeast("TRANSACTION_Q_CAPACITY", cfg.TRANSACTION_Q_CAPACITY, 1)) return r;
+  if (auto r = RequireAtLeast("REQUEST_Q_CAPACITY", cfg.REQUEST_Q_CAPACITY, 1)) return r;
+  if (auto r = RequireAtLeast("LSW_INTERQUAD_BUFFER_SIZE", cfg.LSW_INTERQUAD_BUFFER_SIZE, 1)) return r;
+  if (auto r = RequireAtLeast("SMOOTHING_BUFFER_LM_SIZE", cfg.SMOOTHING_BUFFER_LM_SIZE, 1)) return r;
+  if (auto r = RequireAtLeast("SMOOTHING_BUFFER_Q_SIZE", cfg.SMOOTHING_BUFFER_Q_SIZE, 1)) return r;
+  if (auto r = RequireAtLeast("VSW_INTERQUAD_BUFFER_SIZE", cfg.VSW_INTERQUAD_BUFFER_SIZE, 1)) return r;
   // A 128-byte packet must fit each credit-bounded stage whole, or the stage
   // deadlocks. The link switch sends a flit to a vault only while it holds at
   // least 2 write-data credits, and a 128-byte write takes 8 before its tail.
-  RequireAtLeast("DATA_Q_CAPACITY", cfg.DATA_Q_CAPACITY, 10);
-  RequireAtLeast("LINK_MASTER_BUFFER_SIZE", cfg.LINK_MASTER_BUFFER_SIZE, 9);
-  RequireAtLeast("CREDITS_FOR_PROCESSING", cfg.CREDITS_FOR_PROCESSING, 9);
+  if (auto r = RequireAtLeast("DATA_Q_CAPACITY", cfg.DATA_Q_CAPACITY, 10)) return r;
+  if (auto r = RequireAtLeast("LINK_MASTER_BUFFER_SIZE", cfg.LINK_MASTER_BUFFER_SIZE, 9)) return r;
+  if (auto r = RequireAtLeast("CREDITS_FOR_PROCESSING", cfg.CREDITS_FOR_PROCESSING, 9)) return r;
   if (cfg.VSW_RESPONSE_BUFFER_SIZE < cfg.CREDITS_FOR_PROCESSING)
-    Refuse({"ERROR - VSW_RESPONSE_BUFFER_SIZE must be at least CREDITS_FOR_PROCESSING"});
+    return Refuse({"ERROR - VSW_RESPONSE_BUFFER_SIZE must be at least CREDITS_FOR_PROCESSING"});
   if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 1 || cfg.REQUEST_STREAM == 2) &&
       cfg.NUM_GENERATORS > cfg.NUM_QUADS)
-    Refuse({"ERROR - Request streams 1 and 2 need a quad for every generator"});
+    return Refuse({"ERROR - Request streams 1 and 2 need a quad for every generator"});
   if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 3 || cfg.REQUEST_STREAM == 4) &&
       cfg.NUM_QUADS != 4)
-    Refuse({"ERROR - Request streams 3 and 4 need 4 quads"});
+    return Refuse({"ERROR - Request streams 3 and 4 need 4 quads"});
   // Generators of streams 3 and 4 each serve a pair of quads.
   if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 3 || cfg.REQUEST_STREAM == 4) &&
       cfg.NUM_GENERATORS != 2)
-    Refuse({"ERROR - Request streams 3 and 4 are for 2-Link simulations only",
+    return Refuse({"ERROR - Request streams 3 and 4 are for 2-Link simulations only",
             "        Please set NUM_GENERATORS to 2"});
   // The host controller runs every link on one flit period.
   if (cfg.LINK_1_WIDTH != cfg.LINK_0_WIDTH || cfg.LINK_2_WIDTH != cfg.LINK_0_WIDTH ||
       cfg.LINK_3_WIDTH != cfg.LINK_0_WIDTH)
-    Refuse({"ERROR - LINK_0_WIDTH to LINK_3_WIDTH must all be equal: the host controller drives "
+    return Refuse({"ERROR - LINK_0_WIDTH to LINK_3_WIDTH must all be equal: the host controller drives "
             "every link at one width"});
+  return std::nullopt;
 }
 } // namespace
 
-void IniReader::CustomerSafetyCheck(Config& cfg) {
+std::vector<std::string> ValidationErrors(const Config& cfg) {
   if (cfg.NUM_GENERATORS < 1 || cfg.NUM_GENERATORS > 4)
-    Refuse({"ERROR - Please use between 1 and 4 traffic generators"});
-  if (cfg.NUM_REQUESTS == 0) Refuse({"ERROR - No point in simulating with 0 requests"});
-  if (cfg.REQUEST_STREAM > 4) Refuse({"ERROR - Please pick a valid request stream"});
+    return *Refuse({"ERROR - Please use between 1 and 4 traffic generators"});
+  if (cfg.NUM_REQUESTS == 0) return *Refuse({"ERROR - No point in simulating with 0 requests"});
+  if (cfg.REQUEST_STREAM > 4) return *Refuse({"ERROR - Please pick a valid request stream"});
   if (cfg.PERCENTAGE_READ > 100)
-    Refuse({"ERROR - Read percentage should be between 0 and 100"});
+    return *Refuse({"ERROR - Read percentage should be between 0 and 100"});
   const uint32_t rdSum = cfg.PERCENTAGE_RD_16B + cfg.PERCENTAGE_RD_32B + cfg.PERCENTAGE_RD_48B +
                          cfg.PERCENTAGE_RD_64B + cfg.PERCENTAGE_RD_80B + cfg.PERCENTAGE_RD_96B +
                          cfg.PERCENTAGE_RD_112B + cfg.PERCENTAGE_RD_128B;
@@ -708,37 +726,44 @@ void IniReader::CustomerSafetyCheck(Config& cfg) {
                          cfg.PERCENTAGE_WR_64B + cfg.PERCENTAGE_WR_80B + cfg.PERCENTAGE_WR_96B +
                          cfg.PERCENTAGE_WR_112B + cfg.PERCENTAGE_WR_128B;
   if (rdSum != 100 || wrSum != 100)
-    Refuse({"ERROR - Read request size percentages don't equal 100%"});
+    return *Refuse({"ERROR - Read request size percentages don't equal 100%"});
   if (cfg.LINK_SPEED != 15.0f && cfg.LINK_SPEED != 12.5f && cfg.LINK_SPEED != 10.0f) {
     std::ostringstream speed;
     speed << cfg.LINK_SPEED;
-    Refuse({"ERROR - Unknown link rate : " + speed.str(),
+    return *Refuse({"ERROR - Unknown link rate : " + speed.str(),
             "        Please use a rate outlined in the spec"});
   }
   const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
                               cfg.LINK_3_WIDTH};
   for (unsigned l = 0; l < 4; ++l) {
     if (widths[l] != 16 && widths[l] != 8)
-      Refuse({"ERROR - Unknown link " + std::to_string(l) + " width :" + std::to_string(widths[l]),
+      return *Refuse({"ERROR - Unknown link " + std::to_string(l) + " width :" + std::to_string(widths[l]),
               "        Please use a width outlined in the spec"});
   }
   if (cfg.REQUEST_BUFFER_SIZE < 9)
-    Refuse({"ERROR - Request buffer size must be large enough to hold largest packet size - 9 "
+    return *Refuse({"ERROR - Request buffer size must be large enough to hold largest packet size - 9 "
             "flits"});
   if (cfg.TAGS_PER_LINK < 1 || cfg.TAGS_PER_LINK > 512)
-    Refuse({"ERROR - Each link must have between 1 and 512 tags"});
+    return *Refuse({"ERROR - Each link must have between 1 and 512 tags"});
   if (cfg.TOKENS_PER_LINK < 9 || cfg.TOKENS_PER_LINK > 219)
-    Refuse({"ERROR - Each link must have between 9 and 219 tokens"});
+    return *Refuse({"ERROR - Each link must have between 9 and 219 tokens"});
   if (cfg.HOST_MAPPING > 2)
-    Refuse({"ERROR - Unknown host mapping - please pick between from below : ",
+    return *Refuse({"ERROR - Unknown host mapping - please pick between from below : ",
             "        0 - random link assignment", "        1 - assign to link for local access",
             "        2 - use generator or trace reader index"});
   if (cfg.NUM_PARTITIONS != 2 && cfg.NUM_PARTITIONS != 4)
-    Refuse({"ERROR - Number of partitions (stack height) must be 2 or 4"});
+    return *Refuse({"ERROR - Number of partitions (stack height) must be 2 or 4"});
   if (cfg.MAX_BLOCK_SIZE != 32 && cfg.MAX_BLOCK_SIZE != 64 && cfg.MAX_BLOCK_SIZE != 128)
-    Refuse({"ERROR - Max block size must be 32, 64, or 128"});
-  if (cfg.Tj > 105) Refuse({"ERROR - Tj must be less than or equal to 105 C"});
-  CheckModelLimits(cfg);
+    return *Refuse({"ERROR - Max block size must be 32, 64, or 128"});
+  if (cfg.Tj > 105) return *Refuse({"ERROR - Tj must be less than or equal to 105 C"});
+  return CheckModelLimits(cfg).value_or(std::vector<std::string>{});
+}
+
+void IniReader::CustomerSafetyCheck(Config& cfg) {
+  const std::vector<std::string> lines = ValidationErrors(cfg);
+  if (lines.empty()) return;
+  for (const auto& l : lines) std::cout << l << std::endl;
+  ExitRun(1);
 }
 
 // ---------------------------------------------------------------------------

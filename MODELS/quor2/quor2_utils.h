@@ -115,6 +115,11 @@ Conversion ConvertValue(const std::string& raw, bool& value);
 Conversion ConvertValue(const std::string& raw, std::string& value);
 void convert_uint64_t(uint64_t& var, std::string value, std::string infostring);
 
+// The "ERROR - " lines of the first validation rule the configuration breaks;
+// empty when it breaks none. IniReader::CustomerSafetyCheck prints them and
+// ends the run.
+std::vector<std::string> ValidationErrors(const Config& cfg);
+
 class IniReader {
 public:
   std::map<std::string, std::string> allOptions;
@@ -124,6 +129,9 @@ public:
   IniReader(bool warnOnUnused, bool errorOnUnset);
 
   bool readFile(const std::string& filename, Config& cfg);
+  // Takes the KEY = value lines of `in`, warning on standard error with `name`
+  // and the line number.
+  void readText(std::istream& in, const std::string& name, const Config& cfg);
   // A value from another place than a file (a command-line override): read,
   // warned about and validated like a file line, and it wins over the file.
   // Refused (false, `error` set) when the key is not one of the record's.
@@ -138,6 +146,9 @@ public:
 
   void markAsUpdated(Config& cfg, const std::map<std::string, std::string>& options);
   bool finish(Config& cfg);
+  // What finish does without ending the run: reads the keys into cfg, derives
+  // and validates, and returns the "ERROR - " lines (empty when all is well).
+  std::vector<std::string> load(Config& cfg);
   void CustomerSafetyCheck(Config& cfg);
 
 private:
@@ -147,6 +158,7 @@ private:
   // Values that cannot be meant, collected by the typed reads; finish refuses
   // the configuration when there is any.
   std::vector<std::string> refused;
+  bool allRead = true;
 
   const std::string* lookUp(const std::string& key);
   template <typename T>

@@ -401,3 +401,12 @@ TEST(ValidationThroughTheReader, ReadPercentageFromAFileExitsOne) {
       Exactly({"ERROR - Read percentage should be between 0 and 100"}));
   std::remove(path.c_str());
 }
+
+TEST(ValidationReport, ReturnsTheLinesOfTheFirstBrokenRuleWithoutEndingTheProcess) {
+  Config cfg;
+  EXPECT_TRUE(ValidationErrors(cfg).empty());
+  cfg.Tj = 200;
+  cfg.LINK_1_WIDTH = 4;
+  EXPECT_EQ(ValidationErrors(cfg),
+            (std::vector<std::string>{"ERROR - Unknown link 1 width :4", kPleaseWidth}));
+}
