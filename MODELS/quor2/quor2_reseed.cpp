@@ -25,14 +25,16 @@ void MixedState(unsigned seed, int32_t* state) {
     word = static_cast<int32_t>(next);
     state[i] = word;
   }
-  int front = kSeparation;
-  int rear = 0;
-  for (int n = 0; n < kDegree * 10; ++n) {
-    state[front] = static_cast<int32_t>(static_cast<uint32_t>(state[front]) +
-                                        static_cast<uint32_t>(state[rear]));
-    if (++front == kDegree) front = 0;
-    if (++rear == kDegree) rear = 0;
+  // The 310 steps of state[front] += state[rear], front running kSeparation
+  // ahead of rear, are ten rounds of 31 that each end where they began: split
+  // at the wrap, no index needs a bounds check.
+  uint32_t words[kDegree];
+  for (int i = 0; i < kDegree; ++i) words[i] = static_cast<uint32_t>(state[i]);
+  for (int round = 0; round < 10; ++round) {
+    for (int i = kSeparation; i < kDegree; ++i) words[i] += words[i - kSeparation];
+    for (int i = 0; i < kSeparation; ++i) words[i] += words[i + kDegree - kSeparation];
   }
+  for (int i = 0; i < kDegree; ++i) state[i] = static_cast<int32_t>(words[i]);
 }
 
 // setstate() buffer: the saved type and rear index, then the 31 words. Two
