@@ -3,6 +3,7 @@
 #include "quor2_atomics_extension.h"
 #include "quor2_flit_p.h"
 #include "quor2_messages.h"
+#include "quor2_reseed.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -86,7 +87,7 @@ void quor2_generator::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER>* 
 quor2_generator::socket_type* quor2_generator::GetRequestSocket() { return &requestSocket; }
 
 uint64_t quor2_generator::GenerateAddress() {
-  std::srand(static_cast<unsigned>(issuedRequests + randomSeed));
+  Reseed(static_cast<unsigned>(issuedRequests + randomSeed));
   PickFields();
 
   tempColH = tempCol >> blockShift;

@@ -7,6 +7,7 @@
 #ifndef QUOR2_LINK_H
 #define QUOR2_LINK_H
 
+#include "quor2_event_queue.h"
 #include "quor2_flit_p.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
@@ -48,13 +49,13 @@ public:
   std::deque<std::vector<Flit_P>> inputDelayBuffer;
   std::deque<Flit_P> outputDelayBuffer;
 
-  sc_core::sc_event_queue receiveFlitEvent;
-  sc_core::sc_event_queue sendFlitEvent;
+  EventQueue receiveFlitEvent;
+  EventQueue sendFlitEvent;
   sc_core::sc_event responseEvent;
-  sc_core::sc_event_queue creditReturnEvent;
+  EventQueue creditReturnEvent;
   sc_core::sc_event inputBufferEvent;
   sc_core::sc_event moveFlitsToLSW;
-  sc_core::sc_event_queue tokenDelayEvent;
+  EventQueue tokenDelayEvent;
 
   sc_core::sc_time flitRate;
   uint32_t maxFlitsPerCycle;

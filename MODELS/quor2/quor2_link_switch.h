@@ -7,6 +7,7 @@
 #ifndef QUOR2_LINK_SWITCH_H
 #define QUOR2_LINK_SWITCH_H
 
+#include "quor2_event_queue.h"
 #include "quor2_flit_p.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
@@ -114,11 +115,11 @@ public:
   std::deque<bool> bufferStallToggle;
   std::deque<unsigned> tailIncreaseQueue;
   sc_core::sc_event queueEvent;
-  sc_core::sc_event_queue earlyCreditReturnEvent;
-  sc_core::sc_event_queue creditDelayEvent;
+  EventQueue earlyCreditReturnEvent;
+  EventQueue creditDelayEvent;
   sc_core::sc_event tokenEvent;
-  sc_core::sc_event_queue inputBufferBusyEvent;
-  sc_core::sc_event_queue tailIncreaseEvent;
+  EventQueue inputBufferBusyEvent;
+  EventQueue tailIncreaseEvent;
   std::vector<sc_core::sc_time> sourceBufferSample;
   sc_core::sc_time lastReceivedFromLS;
 

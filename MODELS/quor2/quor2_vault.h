@@ -5,6 +5,7 @@
 #ifndef QUOR2_VAULT_H
 #define QUOR2_VAULT_H
 
+#include "quor2_event_queue.h"
 #include "quor2_bank.h"
 #include "quor2_dram_bus_packet.h"
 #include "quor2_utils.h"
@@ -28,7 +29,7 @@ public:
   const unsigned id;
 
   // One notification per read-data packet still to be sent.
-  sc_core::sc_event_queue responseDataEvent;
+  EventQueue responseDataEvent;
   std::deque<DRAMBusPacket> readResponseQueue;
   // [partition][bank], named "v_bank<p><b>".
   std::vector<std::vector<std::unique_ptr<quor2_bank>>> banks;

@@ -7,6 +7,7 @@
 #ifndef QUOR2_VAULT_CONTROLLER_H
 #define QUOR2_VAULT_CONTROLLER_H
 
+#include "quor2_event_queue.h"
 #include "quor2_bank.h"
 #include "quor2_dram_bus_packet.h"
 #include "quor2_flit.h"
@@ -56,14 +57,14 @@ public:
   std::deque<unsigned> atomicTags;
 
   sc_core::sc_event issueEvents;
-  sc_core::sc_event_queue writeDataEvents;
+  EventQueue writeDataEvents;
   sc_core::sc_event refreshEvents;
   sc_core::sc_event processEvent;
   sc_core::sc_event moveToRequestQueueEvent;
-  sc_core::sc_event_queue creditDelayEvent;
-  sc_core::sc_event_queue responseEvent;
-  sc_core::sc_event_queue writeCreditReturnEvent;
-  sc_core::sc_event_queue commandCreditReturnEvent;
+  EventQueue creditDelayEvent;
+  EventQueue responseEvent;
+  EventQueue writeCreditReturnEvent;
+  EventQueue commandCreditReturnEvent;
 
   int incomingTag = -1;
   unsigned nextRefreshPartition = 0;

@@ -9,6 +9,7 @@
 #ifndef QUOR2_VAULT_SWITCH_H
 #define QUOR2_VAULT_SWITCH_H
 
+#include "quor2_event_queue.h"
 #include "quor2_flit_p.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
@@ -102,7 +103,7 @@ public:
   std::vector<sc_core::sc_time> sourceBufferSample;
   sc_core::sc_event priorityOffEvent, priorityLockEvent, smoothingBufferEvent, queueEvent,
       returnCreditEvent;
-  sc_core::sc_event_queue creditDelayEvent, zcreditDelayEvent, vaultLatchStallEvent,
+  EventQueue creditDelayEvent, zcreditDelayEvent, vaultLatchStallEvent,
       interquadLatchStallEvent;
   unsigned lmRoundRobin = 0;
   bool lmLocked = false;

@@ -1,0 +1,86 @@
+#include "quor2_reseed.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace Orvane::Internal::QUOR2 {
+
+namespace {
+
+// glibc's default generator: additive feedback x[n] = x[n-31] + x[n-3] over 31
+// words, seeded by the minimal-standard LCG and run 310 steps before use.
+constexpr int kDegree = 31;
+constexpr int kSeparation = 3;
+constexpr int kTypeAdditive = 3;  // TYPE_3, the type of a 128-byte state
+constexpr int kTypeCount = 5;     // MAX_TYPES, the factor of the saved rear index
+
+void MixedState(unsigned seed, int32_t* state) {
+  int32_t word = static_cast<int32_t>(seed == 0 ? 1u : seed);
+  state[0] = word;
+  for (int i = 1; i < kDegree; ++i) {
+    const long hi = word / 127773;
+    const long lo = word % 127773;
+    long next = 16807 * lo - 2836 * hi;
+    if (next < 0) next += 2147483647;
+    word = static_cast<int32_t>(next);
+    state[i] = word;
+  }
+  // The 310 steps of state[front] += state[rear], front running kSeparation
+  // ahead of rear, are ten rounds of 31 that each end where they began: split
+  // at the wrap, no index needs a bounds check.
+  uint32_t words[kDegree];
+  for (int i = 0; i < kDegree; ++i) words[i] = static_cast<uint32_t>(state[i]);
+  for (int round = 0; round < 10; ++round) {
+    for (int i = kSeparation; i < kDegree; ++i) words[i] += words[i - kSeparation];
+    for (int i = 0; i < kSeparation; ++i) words[i] += words[i + kDegree - kSeparation];
+  }
+  for (int i = 0; i < kDegree; ++i) state[i] = static_cast<int32_t>(words[i]);
+}
+
+// setstate() buffer: the saved type and rear index, then the 31 words. Two
+// buffers, so the one handed over is never the one the library is using.
+alignas(int32_t) char buffers[2][(kDegree + 1) * sizeof(int32_t)];
+unsigned nextBuffer = 0;
+
+void FastReseed(unsigned seed) {
+  auto* words = reinterpret_cast<int32_t*>(buffers[nextBuffer]);
+  nextBuffer ^= 1u;
+  words[0] = kTypeAdditive;  // rear index 0, as srand() leaves it
+  MixedState(seed, words + 1);
+  setstate(reinterpret_cast<char*>(words));
+}
+
+// Whether FastReseed() reproduces std::srand() here. The check runs on a
+// scratch state and gives the library its previous state back.
+bool FastReseedMatches() {
+  static const unsigned seeds[] = {0u, 1u, 12345u, 2147483647u, 2147483648u, 4294967295u};
+  alignas(int32_t) char scratch[(kDegree + 1) * sizeof(int32_t)];
+  char* previous = initstate(1, scratch, sizeof(scratch));
+  bool same = previous != nullptr;
+  for (unsigned seed : seeds) {
+    if (!same) break;
+    int expected[40];
+    std::srand(seed);
+    for (int& v : expected) v = std::rand();
+    FastReseed(seed);
+    for (int v : expected) same = same && std::rand() == v;
+  }
+  if (previous != nullptr) setstate(previous);
+  return same;
+}
+
+} // namespace
+
+bool ReseedIsFast() {
+  static const bool fast = FastReseedMatches();
+  return fast;
+}
+
+void Reseed(unsigned seed) {
+  if (ReseedIsFast())
+    FastReseed(seed);
+  else
+    std::srand(seed);
+}
+
+} // namespace Orvane::Internal::QUOR2
