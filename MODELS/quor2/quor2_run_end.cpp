@@ -44,6 +44,11 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+void ReleaseInterrupts() {
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
 int InterruptSignal() { return interruptSignal; }
 
 const char* SignalName(int signal) {

@@ -24,6 +24,8 @@ bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monit
 // From now on SIGINT and SIGTERM stop the run at the next safe point instead of
 // killing the process; a second one kills it as usual.
 void CatchInterrupts();
+// Back to the default: once the run is over, a signal ends the process at once.
+void ReleaseInterrupts();
 // The signal that interrupted the run, 0 when none did.
 int InterruptSignal();
 // "SIGINT", "SIGTERM" or "" for no signal.

@@ -113,6 +113,7 @@ int sc_main(int argc, char** argv) {
   ErrorLineWatch errors(std::cout);
   CatchInterrupts();
   const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor);
+  ReleaseInterrupts();
   const int signal = InterruptSignal();
   if (signal != 0)
     std::cerr << "Interrupted by " << SignalName(signal) << " at " << sc_core::sc_time_stamp()
