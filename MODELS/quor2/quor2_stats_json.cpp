@@ -12,7 +12,9 @@ namespace Orvane::Internal::QUOR2 {
 using nlohmann::ordered_json;
 
 namespace {
-double Ns(const sc_time& t) { return t.to_seconds() * 1e9; }
+double Ns(const sc_time& t) {
+  return static_cast<double>(t.value()) / static_cast<double>(sc_time(1, sc_core::SC_NS).value());
+}
 
 // A figure the report computes in single precision, as the decimal number it
 // stands for (630.236, not 630.2360229492188).
