@@ -16,7 +16,7 @@ quor2_cube::quor2_cube(sc_core::sc_module_name name, const Config& cfg, StatsKee
       cfg(cfg), stats(stats), interQuadLanesLSW("interQuadLanesLSW"),
       interQuadLanesVSW("interQuadLanesVSW"), interQuadEarlyCreditsLSW("interQuadEarlyCreditsLSW"),
       interQuadCreditsLSW("interQuadCreditsLSW"), interQuadCreditsVSW("interQuadCreditsVSW") {
-  if (cfg.DRAM_TRACING) dramLog.open("dram_trace.tsv", std::ios::out | std::ios::trunc);
+  if (cfg.DRAM_TRACING) OpenDramTrace(cfg.DRAM_TRACE_FILE);
 
   requestLinks.init(cfg.NUM_LINKS);
   responseLinks.init(cfg.NUM_LINKS);

@@ -6,6 +6,21 @@ namespace Orvane::Internal::QUOR2 {
 
 std::ofstream dramLog;
 
+void OpenDramTrace(const std::string& path) {
+  dramLog.open(path, std::ios::out | std::ios::trunc);
+  if (!dramLog.is_open()) {
+    std::cerr << "ERROR - Could not write the DRAM trace file '" << path << "'" << std::endl;
+    ExitRun(1);
+  }
+  // Times are counts of the kernel's resolution: ps unless a host chose a finer one.
+  const sc_core::sc_time resolution = sc_core::sc_get_time_resolution();
+  const char* unit = resolution == sc_core::sc_time(1, sc_core::SC_PS)   ? "ps"
+                     : resolution == sc_core::sc_time(1, sc_core::SC_FS) ? "fs"
+                                                                         : "ticks";
+  dramLog << "time_" << unit << ",controller,command,partition,bank,since_last_same_command_"
+          << unit << std::endl;
+}
+
 namespace {
 void PrintAddressFields(std::ostream& os, const DRAMBusPacket& p) {
   os << "prt:" << p.partition << " bnk:" << p.bank << " row:" << p.row << " col:" << p.col

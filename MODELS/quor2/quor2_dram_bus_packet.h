@@ -43,6 +43,10 @@ void sc_trace(sc_core::sc_trace_file* tf, const DRAMBusPacket& p, const std::str
 // The DRAM command trace, opened by the cube when DRAM_TRACING is set.
 extern std::ofstream dramLog;
 
+// Opens the trace at `path`, replacing it, and writes its CSV header line.
+// An unwritable path ends the run with an error.
+void OpenDramTrace(const std::string& path);
+
 } // namespace Orvane::Internal::QUOR2
 
 #endif

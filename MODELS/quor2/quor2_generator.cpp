@@ -204,6 +204,7 @@ void quor2_generator::GenerateRequestTLM() {
     if (length != 0) transaction->set_data_length(length);
 
     tlmPhase = tlm::BEGIN_REQ;
+    SourceStats::StampIssue(*transaction, sc_core::sc_time_stamp());
     returnValue = requestSocket->nb_transport_fw(*transaction, tlmPhase, tlmDelay);
     if (returnValue == tlm::TLM_UPDATED) {
       CountAccepted();
@@ -280,6 +281,7 @@ tlm::tlm_sync_enum quor2_generator::nb_transport_bw(tlm::tlm_generic_payload& tr
     return tlm::TLM_ACCEPTED;
   }
   if (phase == tlm::BEGIN_RESP) {
+    sourceStats.CountResponse(trans, sc_core::sc_time_stamp());
     if (trans.get_command() == tlm::TLM_READ_COMMAND) {
       ++readResponses;
     } else if (!ExpectsWriteResponse(trans)) {

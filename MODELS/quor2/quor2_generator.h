@@ -7,6 +7,7 @@
 #define QUOR2_GENERATOR_H
 
 #include "kvl_memory_manager.h"
+#include "quor2_source_stats.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -41,6 +42,8 @@ public:
   // Non-posted atomics accepted: under POSTED_WRITES these are the only
   // requests counted as writes that still await a response.
   uint64_t issuedNonPostedAtomics = 0;
+  // End-to-end latencies and delivered bytes, for the statistics file.
+  SourceStats sourceStats;
   bool failedRequest = false;
   bool postedAtomic = false;
   sc_core::sc_event doneEvent;

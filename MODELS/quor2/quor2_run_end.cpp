@@ -6,6 +6,7 @@
 #include "quor2_quor_controller.h"
 #include "quor2_rest_check.h"
 
+#include <csignal>
 #include <iostream>
 
 namespace Orvane::Internal::QUOR2 {
@@ -24,8 +25,48 @@ RestCheck CheckNow(const quor2_quor_controller& controller, const quor2_cube& cu
 }
 } // namespace
 
+namespace {
+volatile std::sig_atomic_t interruptSignal = 0;
+
+extern "C" void OnInterrupt(int signal) { interruptSignal = signal; }
+
+// A slice is short enough to answer Ctrl-C at once and long enough to cost
+// nothing against the work simulated within it.
+const sc_core::sc_time kSlice(1, sc_core::SC_US);
+} // namespace
+
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void ReleaseInterrupts() {
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+int InterruptSignal() { return interruptSignal; }
+
+const char* SignalName(int signal) {
+  switch (signal) {
+  case SIGINT: return "SIGINT";
+  case SIGTERM: return "SIGTERM";
+  case 0: return "";
+  default: return "signal";
+  }
+}
+
 bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monitor) {
-  sc_core::sc_start(limit);
+  // The kernel ends each slice after triggering the events due at its end and
+  // runs them first in the next one, just as one sc_start(limit) would.
+  do {
+    const sc_core::sc_time left = limit - sc_core::sc_time_stamp();
+    sc_core::sc_start(left < kSlice ? left : kSlice);
+  } while (sc_core::sc_time_stamp() < limit && !monitor.AllDone() && interruptSignal == 0);
   if (!monitor.AllDone()) return false;
   SC_REPORT_INFO("/OSCI/SystemC", "Simulation stopped by user.");
   return true;

@@ -16,8 +16,22 @@ class quor2_quor_controller;
 class quor2_cube;
 
 // Runs the kernel for `limit`. Returns true when the monitor ended the run
-// because every source was done, announced as a stopped run is.
+// because every source was done, announced as a stopped run is. The kernel
+// runs in slices, so an interrupt (see CatchInterrupts) ends the run early at a
+// slice's end; the slices leave the order of events unchanged.
 bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monitor);
+
+// From now on SIGINT and SIGTERM stop the run at the next safe point instead of
+// killing the process; a second one kills it as usual.
+void CatchInterrupts();
+// Back to the default: once the run is over, a signal ends the process at once.
+void ReleaseInterrupts();
+// The signal that interrupted the run, 0 when none did.
+int InterruptSignal();
+// "SIGINT", "SIGTERM" or "" for no signal.
+const char* SignalName(int signal);
+// The exit status of a run ended by `signal`: 128 + its number (130, 143).
+inline int InterruptedExitStatus(int signal) { return 128 + signal; }
 
 // Lets the requests and credits still in flight after the sources finished
 // settle, then checks that everything is home. Prints an "ERROR - " line per

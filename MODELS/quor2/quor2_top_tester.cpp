@@ -7,9 +7,11 @@
 #include "quor2_messages.h"
 #include "quor2_quor_controller.h"
 #include "quor2_run_end.h"
+#include "quor2_stats_json.h"
 #include "quor2_trace_reader.h"
 #include "quor2_utils.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -30,6 +32,7 @@ const std::string& TraceFileName(const Config& cfg, unsigned i) {
 } // namespace
 
 int sc_main(int argc, char** argv) {
+  const auto wallStart = std::chrono::steady_clock::now();
   Config cfg;
   IniReader reader(true, false);
   const CommandLine cl = ParseCommandLine(argc, argv);
@@ -69,6 +72,9 @@ int sc_main(int argc, char** argv) {
   kvl_monitor monitor("monitor", cfg);
   sc_core::sc_vector<sc_core::sc_signal<bool>> generatorDone("generatorDone", cfg.NUM_GENERATORS);
 
+  // The generators' seeds are the first draws after this.
+  std::srand(cfg.RANDOM_SEED);
+  RunFacts facts;
   char name[32];
   for (unsigned i = 0; i < cfg.NUM_GENERATORS; ++i) {
     if (cfg.USE_TRACE) {
@@ -81,6 +87,7 @@ int sc_main(int argc, char** argv) {
       reader->SetClock(&clk);
       reader->GetRequestSocket()->bind(*controller.requestSockets[i]);
       reader->SetDone(&generatorDone[i]);
+      facts.sources.emplace_back(name, &reader->sourceStats);
     } else {
       std::snprintf(name, sizeof(name), "generator%d", i);
       const unsigned seed = static_cast<unsigned>(std::rand());
@@ -88,6 +95,7 @@ int sc_main(int argc, char** argv) {
       generator->SetClock(&clk);
       generator->GetRequestSocket()->bind(*controller.requestSockets[i]);
       generator->SetDone(&generatorDone[i]);
+      facts.sources.emplace_back(name, &generator->sourceStats);
     }
     monitor.done[i](generatorDone[i]);
   }
@@ -103,11 +111,29 @@ int sc_main(int argc, char** argv) {
 
   cfg.print(std::cout, false);
   ErrorLineWatch errors(std::cout);
+  CatchInterrupts();
   const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor);
-  const bool reportWritten = stats.DumpStats(sc_core::sc_time_stamp());
+  ReleaseInterrupts();
+  const int signal = InterruptSignal();
+  if (signal != 0)
+    std::cerr << "Interrupted by " << SignalName(signal) << " at " << sc_core::sc_time_stamp()
+              << ": the statistics cover the time simulated so far" << std::endl;
+  bool reportWritten = stats.DumpStats(sc_core::sc_time_stamp());
+  if (!cfg.STATS_JSON.empty()) {
+    facts.endTime = sc_core::sc_time_stamp();
+    facts.sourcesDone = sourcesDone;
+    facts.interruptSignal = signal;
+    facts.wallSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    reportWritten = WriteStatsJson(cfg.STATS_JSON, StatsJson(stats, facts)) && reportWritten;
+  }
   if (cfg.DUMP_STATE) {
     cube.DumpState();
     controller.DumpState();
+  }
+  if (signal != 0) {
+    std::cout.flush();
+    return InterruptedExitStatus(signal);
   }
   bool atRest = true;
   if (sourcesDone)

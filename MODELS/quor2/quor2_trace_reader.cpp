@@ -337,6 +337,7 @@ void quor2_trace_reader::GenerateTLMRequest() {
 
     ++handedOver;
     tlmPhase = tlm::BEGIN_REQ;
+    SourceStats::StampIssue(*transaction, sc_core::sc_time_stamp());
     returnValue = socket->nb_transport_fw(*transaction, tlmPhase, tlmDelay);
     if (returnValue == tlm::TLM_UPDATED) {
       CountAccepted();
@@ -404,6 +405,7 @@ tlm::tlm_sync_enum quor2_trace_reader::nb_transport_bw(tlm::tlm_generic_payload&
     return tlm::TLM_ACCEPTED;
   }
   if (phase == tlm::BEGIN_RESP) {
+    sourceStats.CountResponse(trans, sc_core::sc_time_stamp());
     if (trans.get_command() == tlm::TLM_READ_COMMAND) {
       ++readResponses;
     } else if (cfg.POSTED_WRITES) {

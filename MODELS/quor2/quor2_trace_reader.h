@@ -6,6 +6,7 @@
 #define QUOR2_TRACE_READER_H
 
 #include "kvl_memory_manager.h"
+#include "quor2_source_stats.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -81,6 +82,8 @@ public:
   uint64_t issuedWrites = 0;
   uint64_t readResponses = 0;
   uint64_t writeResponses = 0;
+  // End-to-end latencies and delivered bytes, for the statistics file.
+  SourceStats sourceStats;
   std::ifstream inputTrace;
   std::string currentLine;
   bool failedRequest = false;

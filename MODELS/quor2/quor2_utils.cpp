@@ -100,18 +100,24 @@ void Config::Derive(const std::function<bool(const std::string&)>& keep) {
   if (!keep("WR_TO_RD_DIFF")) WR_TO_RD_DIFF = sum({tWL, BL, tWTR2D}, tAA);
 }
 
+namespace {
+template <typename T>
+void PrintKey(std::ostream& os, const OptionMap& optionMap, const char* key, const T& value,
+              bool onlyNonDefault) {
+  const auto it = optionMap.find(key);
+  const bool updated = it != optionMap.end() && it->second > 0;
+  if (onlyNonDefault && !updated) return;
+  os << (updated ? "[*] " : "") << "[" << TypeName(value) << "]: '" << key << "'=";
+  PrintValue(os, value);
+  os << "\n";
+}
+} // namespace
+
 void Config::print(std::ostream& os, bool onlyNonDefault) const {
-#define QUOR_KEY(type, name, def)                                                                  \
-  {                                                                                                \
-    const auto it = optionMap.find(#name);                                                         \
-    const bool updated = it != optionMap.end() && it->second > 0;                                  \
-    if (!onlyNonDefault || updated) {                                                              \
-      os << (updated ? "[*] " : "") << "[" << TypeName(name) << "]: '" #name "'=";                \
-      PrintValue(os, name);                                                                        \
-      os << "\n";                                                                                  \
-    }                                                                                              \
-  }
+#define QUOR_KEY(type, name, def) PrintKey(os, optionMap, #name, name, onlyNonDefault);
+#define QUOR_QUIET_KEY(type, name, def) PrintKey(os, optionMap, #name, name, true);
 #include "config.h"
+#undef QUOR_QUIET_KEY
 #undef QUOR_KEY
 }
 
@@ -790,8 +796,25 @@ bool IsOverride(const std::string& arg, std::string& key, std::string& value) {
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
   CommandLine cl;
-  if (argc < 2) return cl;
-  const std::string first = argv[1];
+  // Options with a value may stand anywhere; they are taken out first, so the
+  // rest reads as it always did.
+  std::vector<std::string> args;
+  std::string statsJson;
+  bool statsJsonGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--stats-json") {
+      statsJsonGiven = true;
+      if (i + 1 < argc) statsJson = argv[++i];
+    } else if (arg.rfind("--stats-json=", 0) == 0) {
+      statsJsonGiven = true;
+      statsJson = arg.substr(13);
+    } else {
+      args.push_back(arg);
+    }
+  }
+  if (args.empty() && !statsJsonGiven) return cl;
+  const std::string first = args.empty() ? std::string() : args[0];
   if (first == "--help" || first == "-h") {
     cl.action = CommandLine::Help;
     return cl;
@@ -801,22 +824,29 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return cl;
   }
   cl.action = CommandLine::Run;
-  int next = 1;
+  size_t next = 0;
   std::string key;
   std::string value;
   if (first.rfind("-f=", 0) == 0) {
     cl.configFile = first.substr(3);
-    next = 2;
-  } else if (!IsOverride(first, key, value)) {
+    next = 1;
+  } else if (!args.empty() && !IsOverride(first, key, value)) {
     cl.configFile = first;
-    next = 2;
+    next = 1;
   }
-  for (int i = next; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (IsOverride(arg, key, value))
+  for (size_t i = next; i < args.size(); ++i) {
+    if (IsOverride(args[i], key, value))
       cl.overrides.emplace_back(key, value);
     else
-      cl.ignored.push_back(arg);
+      cl.ignored.push_back(args[i]);
+  }
+  if (statsJsonGiven) {
+    if (statsJson.empty()) {
+      cl.action = CommandLine::Error;
+      cl.error = "no file name after --stats-json";
+      return cl;
+    }
+    cl.overrides.emplace_back("STATS_JSON", statsJson);
   }
   if (cl.configFile.empty() && first.rfind("-f=", 0) == 0) {
     cl.action = CommandLine::Error;
@@ -828,7 +858,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 std::string VersionText() { return std::string("quorsim ") + QUORSIM_VERSION; }
 
 std::string HelpText() {
-  return "Usage: quorsim [-f=]<config file> [KEY=VALUE ...]\n"
+  return "Usage: quorsim [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
          "       quorsim KEY=VALUE ...        (built-in defaults, then the overrides)\n"
          "       quorsim --help | --version\n"
          "\n"
@@ -840,6 +870,7 @@ std::string HelpText() {
          "configs/reads_only.ini, configs/writes_only.ini, configs/posted_writes.ini,\n"
          "configs/atomics.ini, configs/trace_replay.ini, configs/two_link_stream3.ini,\n"
          "configs/two_link_stream4.ini.\n"
+         "--stats-json FILE (or STATS_JSON=FILE) also writes every statistic as JSON.\n"
          "Warnings go to standard error; errors print an ERROR line and exit with status 1.\n";
 }
 
@@ -887,7 +918,8 @@ StatsKeeper::StatsKeeper(const Config& cfg)
       perVSWSourceBufferAvg(cfg.NUM_QUADS,
                             std::vector<u64>(cfg.NUM_QUADS + cfg.VAULTS_PER_QUAD - 1, 0)),
       perLSWSourceBufferAvg(cfg.NUM_QUADS, std::vector<u64>(cfg.NUM_QUADS, 0)),
-      perLSWFlitBandwidth(cfg.NUM_QUADS, 0), cfg(cfg) {}
+      perLSWFlitBandwidth(cfg.NUM_QUADS, 0), perVaultPostedWriteBytes(cfg.NUM_VAULTS, 0),
+      cfg(cfg) {}
 
 bool StatsKeeper::DumpStats(sc_time endTime) {
   WriteReport(std::cout, endTime, false);

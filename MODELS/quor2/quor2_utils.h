@@ -230,6 +230,9 @@ public:
   std::vector<std::vector<u64>> perVSWSourceBufferAvg;
   std::vector<std::vector<u64>> perLSWSourceBufferAvg;
   std::vector<u64> perLSWFlitBandwidth;
+  // Bytes of posted writes taken in by each vault: delivered, though never
+  // answered. Only the statistics file reports it.
+  std::vector<u64> perVaultPostedWriteBytes;
   const Config& cfg;
 
   explicit StatsKeeper(const Config& cfg);

@@ -128,6 +128,7 @@ void quor2_vault_controller::TakeFlit(const Flit_P& flit, const sc_time& now) {
     }
     stats.perVaultWrites[id]++;
     stats.perVaultDataCount[id] += f.requestLength;
+    if (f.command == P_WRITE_REQUEST) stats.perVaultPostedWriteBytes[id] += f.requestLength;
     EnqueueTransaction(flit, now);
     break;
   case ATOMIC_BWR:

@@ -186,7 +186,14 @@ TEST(CubeDramTrace, FileExistsOnlyWhenTracing) {
                   cfg.DRAM_TRACING = tracing;
                   StatsKeeper stats(cfg);
                   new quor2_cube("cube", cfg, stats);
-                  SCN_CHECK_EQ(std::filesystem::exists("dram_trace.tsv"), tracing);
+                  SCN_CHECK_EQ(std::filesystem::exists("dram_trace.csv"), tracing);
+                  if (tracing) {
+                    std::ifstream trace("dram_trace.csv");
+                    std::string header;
+                    std::getline(trace, header);
+                    SCN_CHECK_EQ(header, std::string("time_ps,controller,command,partition,bank,"
+                                                     "since_last_same_command_ps"));
+                  }
                 }),
                 ::testing::ExitedWithCode(0), "")
         << "tracing=" << tracing;
@@ -239,7 +246,7 @@ TEST(CubeTraffic, ReadForARemoteVaultTravelsTheMeshAndBack) {
         SCN_CHECK_EQ(stats.perLinkReads[0], 1u);
         SCN_CHECK_EQ(stats.perLinkSentFlits[0], 5u);
         dramLog.flush();
-        std::ifstream trace("dram_trace.tsv");
+        std::ifstream trace("dram_trace.csv");
         std::string line;
         unsigned acts = 0;
         while (std::getline(trace, line)) acts += line.find(",VC13,ACT,") != std::string::npos;

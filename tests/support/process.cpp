@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <random>
+#include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,11 +29,11 @@ std::string Slurp(const std::filesystem::path& p) {
 }
 } // namespace
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::filesystem::path& workDir) {
+namespace {
+pid_t Start(const std::string& program, const std::vector<std::string>& args,
+            const std::filesystem::path& workDir) {
   const auto outPath = workDir / ".stdout";
   const auto errPath = workDir / ".stderr";
-  ProgramRun run;
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(workDir.c_str()) != 0) _exit(127);
@@ -48,6 +49,13 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+ProgramRun Finish(pid_t pid, const std::filesystem::path& workDir) {
+  const auto outPath = workDir / ".stdout";
+  const auto errPath = workDir / ".stderr";
+  ProgramRun run;
   int status = 0;
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
@@ -58,6 +66,33 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   std::filesystem::remove(outPath, ec);
   std::filesystem::remove(errPath, ec);
   return run;
+}
+
+// Whether the process has a handler of its own for `signal` (Linux /proc).
+bool Catches(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) != 0) continue;
+    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+    return (mask >> (signal - 1)) & 1u;
+  }
+  return false;
+}
+} // namespace
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::filesystem::path& workDir) {
+  return Finish(Start(program, args, workDir), workDir);
+}
+
+ProgramRun RunProgramAndSignal(const std::string& program, const std::vector<std::string>& args,
+                               const std::filesystem::path& workDir, int signal) {
+  const pid_t pid = Start(program, args, workDir);
+  for (int waited = 0; waited < 2000 && !Catches(pid, signal); ++waited) usleep(10000);
+  usleep(100000);  // let it simulate a little
+  kill(pid, signal);
+  return Finish(pid, workDir);
 }
 
 std::string QuorsimProgram() { return std::string(QUORSIM_BINARY_DIR) + "/quorsim"; }

@@ -21,6 +21,10 @@ struct ProgramRun {
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::filesystem::path& workDir);
+// The same, but sends `signal` once the program has installed its own handler
+// for it (and a tenth of a second later), as a user's Ctrl-C would.
+ProgramRun RunProgramAndSignal(const std::string& program, const std::vector<std::string>& args,
+                               const std::filesystem::path& workDir, int signal);
 
 // Paths of the built programs and the source tree.
 std::string QuorsimProgram();

@@ -125,9 +125,63 @@ Report ParseReport(const std::string& out) {
   static const std::regex effective(R"(^   Effective Bandwidth  : ([0-9.e+a-z-]+) GB/s)");
   static const std::regex vault(R"(^== Vault (\d+) at)");
   static const std::regex vaultCount(R"(^\t(Reads|Writes)\s+: (\d+))");
+  static const std::regex bySize(R"(^ *(\d+)B \] *(\d+)\t *(\d+)$)");
+  static const std::regex total(R"(^Total : (\d+)$)");
+  static const std::regex hostBandwidth(R"(^     DATA BANDWIDTH  : ([0-9.e+-]+) GB/s)");
+  static const std::regex hostBytes(R"(^     Bytes Moved     : (\d+))");
+  static const std::regex linkCount(R"(^   (Reads |Writes): (\d+) \(Rsp : (\d+)\))");
+  static const std::regex utilBandwidth(R"(^   (Request|Response) Utilization\s+: .*% \(([0-9.e+a-z-]+) GB/s\))");
+  static const std::regex linkBytes(
+      R"(^ +(Effective|Read|Write) Bandwidth  : ([0-9.e+a-z-]+) GB/s \[(\d+) bytes\])");
+  static const std::regex latency(R"(^   (Link Avg\.|Max|Min) Latency\s+: (.*?)( ns)?$)");
+  static const std::regex banks(R"(^\tBank Counts : \[(.*)\]$)");
+  static const std::regex vaultBandwidth(R"(^\tVault BW    : ([0-9.e+a-z-]+) GB/s)");
+  static const std::regex vaultTotals(R"(^  Total (Vault BW|Bytes Moved)\s+: ([0-9.e+a-z-]+))");
   for (const auto& l : lines) {
     std::smatch m;
-    if (std::regex_match(l, m, setting)) {
+    if (std::regex_search(l, m, bySize)) {
+      r.requestsBySize.emplace_back(std::stoull(m[2]), std::stoull(m[3]));
+    } else if (std::regex_search(l, m, total)) {
+      r.totalRequests = std::stoull(m[1]);
+    } else if (std::regex_search(l, m, hostBandwidth)) {
+      r.dataBandwidth = std::stod(m[1]);
+    } else if (std::regex_search(l, m, hostBytes)) {
+      r.bytesMoved = std::stoull(m[1]);
+    } else if (std::regex_search(l, m, linkCount) && !r.links.empty()) {
+      auto& k = r.links.back();
+      (m[1] == "Reads " ? k.reads : k.writes) = std::stoull(m[2]);
+      (m[1] == "Reads " ? k.readResponses : k.writeResponses) = std::stoull(m[3]);
+    } else if (std::regex_search(l, m, linkBytes) && !r.links.empty()) {
+      auto& k = r.links.back();
+      const double bw = std::stod(m[2]);
+      const uint64_t bytes = std::stoull(m[3]);
+      if (m[1] == "Effective") {
+        k.effectiveBandwidth = bw;
+        k.bytes = bytes;
+      } else if (m[1] == "Read") {
+        k.readBandwidth = bw;
+        k.readBytes = bytes;
+      } else {
+        k.writeBandwidth = bw;
+        k.writeBytes = bytes;
+      }
+    } else if (std::regex_search(l, m, latency) && !r.links.empty()) {
+      auto& k = r.links.back();
+      k.hasLatency = m[2] != "-";
+      const double v = k.hasLatency ? std::stod(m[2]) : 0;
+      (m[1] == "Max" ? k.maxLatency : m[1] == "Min" ? k.minLatency : k.avgLatency) = v;
+    } else if (std::regex_search(l, m, banks) && !r.vaults.empty()) {
+      std::istringstream in(m[1].str());
+      uint64_t c = 0;
+      while (in >> c) r.vaults.back().bankCounts.push_back(c);
+    } else if (std::regex_search(l, m, vaultBandwidth) && !r.vaults.empty()) {
+      r.vaults.back().bandwidth = std::stod(m[1]);
+    } else if (std::regex_search(l, m, vaultTotals)) {
+      if (m[1] == "Vault BW")
+        r.totalVaultBandwidth = std::stod(m[2]);
+      else
+        r.totalVaultBytes = std::stoull(m[2]);
+    } else if (std::regex_match(l, m, setting)) {
       r.settings[m[1]] = m[2];
     } else if (std::regex_search(l, m, done)) {
       ++r.doneSources;
@@ -151,6 +205,10 @@ Report ParseReport(const std::string& out) {
     } else if (std::regex_search(l, m, util) && !r.links.empty()) {
       (m[1] == "Request" ? r.links.back().requestUtilization : r.links.back().responseUtilization) =
           std::stod(m[2]);
+      std::smatch b;
+      if (std::regex_search(l, b, utilBandwidth))
+        (m[1] == "Request" ? r.links.back().requestBandwidth : r.links.back().responseBandwidth) =
+            std::stod(b[2]);
     } else if (std::regex_search(l, m, effective) && !r.links.empty()) {
       r.links.back().effectiveBandwidth = std::stod(m[1]);
     } else if (std::regex_search(l, m, vault)) {

@@ -18,11 +18,19 @@ struct LinkFigures {
   double requestUtilization = 0;   // percent
   double responseUtilization = 0;  // percent
   double effectiveBandwidth = 0;   // GB/s
+  uint64_t reads = 0, readResponses = 0, writes = 0, writeResponses = 0;
+  double requestBandwidth = 0, responseBandwidth = 0;  // GB/s of the utilization lines
+  uint64_t bytes = 0, readBytes = 0, writeBytes = 0;
+  double readBandwidth = 0, writeBandwidth = 0;        // GB/s
+  bool hasLatency = false;                             // false: the "-" lines
+  double avgLatency = 0, maxLatency = 0, minLatency = 0;  // ns
 };
 
 struct VaultFigures {
   uint64_t reads = 0;
   uint64_t writes = 0;
+  std::vector<uint64_t> bankCounts;
+  double bandwidth = 0;  // GB/s of the Vault BW line
 };
 
 struct Report {
@@ -33,6 +41,12 @@ struct Report {
   double endTimeNs = 0;
   uint64_t issuedReads = 0, issuedWrites = 0, issuedAtomics = 0;
   uint64_t readResponses = 0, writeResponses = 0;
+  uint64_t totalRequests = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> requestsBySize;  // (reads, writes), 16 B up
+  double dataBandwidth = 0;  // GB/s of the host controller
+  uint64_t bytesMoved = 0;
+  double totalVaultBandwidth = 0;
+  uint64_t totalVaultBytes = 0;
   std::vector<LinkFigures> links;
   std::vector<VaultFigures> vaults;
   // From the state dumps (DUMP_STATE).

@@ -164,7 +164,7 @@ TEST(EndToEndRuns, TraceReplayReachesEveryNamedVaultAndBank) {
     ASSERT_LT(vault, report.vaults.size());
     EXPECT_EQ(report.vaults[vault].reads + report.vaults[vault].writes, count) << "vault " << vault;
   }
-  const auto actsPerVaultBank = DramTraceActivates(std::filesystem::path(dir.path) / "dram_trace.tsv");
+  const auto actsPerVaultBank = DramTraceActivates(std::filesystem::path(dir.path) / "dram_trace.csv");
   for (const auto& [key, count] : expected.perVaultBank)
     EXPECT_GE(actsPerVaultBank.count(key) ? actsPerVaultBank.at(key) : 0u, count)
         << "vault " << key.first << " bank " << key.second;

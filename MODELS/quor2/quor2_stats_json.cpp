@@ -1,0 +1,255 @@
+#include "quor2_stats_json.h"
+
+#include "quor2_run_end.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+namespace Orvane::Internal::QUOR2 {
+
+using nlohmann::ordered_json;
+
+namespace {
+double Ns(const sc_time& t) {
+  return static_cast<double>(t.value()) / static_cast<double>(sc_time(1, sc_core::SC_NS).value());
+}
+
+// A figure the report computes in single precision, as the decimal number it
+// stands for (630.236, not 630.2360229492188).
+double Single(float f) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.7g", static_cast<double>(f));
+  return std::strtod(text, nullptr);
+}
+
+bool IsSet(const Config& cfg, const char* key) {
+  const auto it = cfg.optionMap.find(key);
+  return it != cfg.optionMap.end() && it->second > 0;
+}
+
+void AddKey(ordered_json& out, const Config& cfg, const char* key, const sc_time& value) {
+  out[key] = {{"value_ns", Ns(value)}, {"set", IsSet(cfg, key)}};
+}
+template <typename T>
+void AddKey(ordered_json& out, const Config& cfg, const char* key, const T& value) {
+  out[key] = {{"value", value}, {"set", IsSet(cfg, key)}};
+}
+
+ordered_json Configuration(const Config& cfg) {
+  ordered_json out = ordered_json::object();
+#define QUOR_KEY(type, name, def) AddKey(out, cfg, #name, cfg.name);
+#include "config.h"
+#undef QUOR_KEY
+  return out;
+}
+
+// A latency distribution in ns; null figures when nothing was recorded.
+ordered_json Latency(const LatencyHistogram& h) {
+  ordered_json out;
+  out["count"] = h.Count();
+  auto ns = [&](uint64_t ps) -> ordered_json {
+    return h.Count() ? ordered_json(static_cast<double>(ps) / 1000.0) : ordered_json(nullptr);
+  };
+  out["mean_ns"] = h.Count() ? ordered_json(h.Mean() / 1000.0) : ordered_json(nullptr);
+  out["min_ns"] = ns(h.Min());
+  out["max_ns"] = ns(h.Max());
+  out["p50_ns"] = ns(h.Percentile(50));
+  out["p90_ns"] = ns(h.Percentile(90));
+  out["p99_ns"] = ns(h.Percentile(99));
+  out["p99_9_ns"] = ns(h.Percentile(99.9));
+  return out;
+}
+} // namespace
+
+ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
+  const Config& cfg = s.cfg;
+  const sc_time& endTime = run.endTime;
+  // The same arithmetic as the text report, so the figures agree with it.
+  const float timeInNS = static_cast<float>(endTime.to_seconds() * 1e9);
+  const float nsScalingFactor =
+      static_cast<float>(static_cast<double>(sc_time(1, sc_core::SC_NS).value()) /
+                         static_cast<double>(sc_core::sc_get_time_resolution().value()));
+  const double ticksPerSecond = static_cast<double>(sc_time(1, sc_core::SC_SEC).value());
+  auto gbps = [&](uint64_t bytes) {
+    return endTime.value() == 0 ? 0.0
+                                : static_cast<double>(bytes) *
+                                      (ticksPerSecond / static_cast<double>(endTime.value())) / 1e9;
+  };
+
+  ordered_json doc;
+  doc["format"] = "quorsim-stats";
+  doc["format_version"] = 1;
+  doc["version"] = VersionText().substr(VersionText().find(' ') + 1);
+  doc["seed"] = cfg.RANDOM_SEED;
+  ordered_json& r = doc["run"];
+  r["end"] = run.interruptSignal ? "interrupted" : run.sourcesDone ? "sources_done" : "time_limit";
+  r["interrupted"] = run.interruptSignal != 0;
+  r["signal"] = run.interruptSignal ? ordered_json(SignalName(run.interruptSignal))
+                                    : ordered_json(nullptr);
+  r["wall_time_s"] = run.wallSeconds;
+  r["simulated_time_ns"] = Ns(endTime);
+  r["simulated_time_ps"] = endTime.value() / sc_time(1, sc_core::SC_PS).value();
+  r["core_cycles"] = static_cast<uint64_t>(static_cast<double>(endTime.value()) /
+                                           static_cast<double>(cfg.CORE_CLK.value()));
+  doc["configuration"] = Configuration(cfg);
+
+  // Requests taken by the host controller, by size.
+  ordered_json& req = doc["requests"];
+  uint64_t totalRequests = 0;
+  req["by_size"] = ordered_json::array();
+  for (unsigned k = 0; k < 8; ++k) {
+    const unsigned size = (k + 1) * 16;
+    req["by_size"].push_back(
+        {{"size_bytes", size},
+         {"reads", s.readRequestSizeCounter[k]},
+         {"writes", s.writeRequestSizeCounter[k]},
+         {"read_bandwidth_gbps", gbps(uint64_t{size} * s.readRequestSizeCounter[k])},
+         {"write_bandwidth_gbps", gbps(uint64_t{size} * s.writeRequestSizeCounter[k])}});
+    totalRequests += s.readRequestSizeCounter[k] + s.writeRequestSizeCounter[k];
+  }
+  req["total"] = totalRequests;
+
+  uint64_t readResponses = 0;
+  uint64_t writeResponses = 0;
+  for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
+    readResponses += s.QUORContPerLinkReadRespLocal[l] + s.QUORContPerLinkReadRespRemote[l];
+    writeResponses += s.QUORContPerLinkWriteResponses[l];
+  }
+  const uint64_t reads = s.QUORControllerIssuedReads;
+  const uint64_t writes = s.QUORControllerIssuedWrites;
+  ordered_json& host = doc["host_controller"];
+  host["data_bandwidth_gbps"] = gbps(s.QUORControllerMovedData);
+  host["bytes_moved"] = s.QUORControllerMovedData;
+  host["reads"] = reads;
+  host["read_responses"] = readResponses;
+  host["writes"] = writes;
+  host["write_responses"] = writeResponses;
+  host["atomics"] = s.QUORControllerIssuedAtomics;
+  host["total"] = reads + writes;
+  host["total_responses"] = readResponses + writeResponses;
+  host["read_percent"] = reads + writes == 0 ? ordered_json(nullptr)
+                                             : ordered_json(Single(static_cast<float>(reads) /
+                                                                   static_cast<float>(reads + writes) *
+                                                                   100.0f));
+
+  doc["links"] = ordered_json::array();
+  for (unsigned i = 0; i < cfg.NUM_LINKS; ++i) {
+    const unsigned width = ConfiguredLinkWidth(cfg, i);
+    const float peak = static_cast<float>(width) * cfg.LINK_SPEED * 0.125f;
+    const unsigned uiPerFlit = cfg.FLIT_SIZE * 8 / width;
+    const sc_time flitRate(static_cast<float>(uiPerFlit) * (1.0f / cfg.LINK_SPEED), sc_core::SC_NS);
+    const uint32_t slots = static_cast<uint32_t>(endTime.value() / flitRate.value());
+    const float up = slots ? static_cast<float>(s.perLinkAcceptedFlits[i]) / static_cast<float>(slots) : 0;
+    const float down = slots ? static_cast<float>(s.perLinkSentFlits[i]) / static_cast<float>(slots) : 0;
+    ordered_json link;
+    link["link"] = i;
+    link["width_lanes"] = width;
+    link["lane_rate_gbit_per_s"] = Single(cfg.LINK_SPEED);
+    link["peak_bandwidth_gbps"] = Single(peak);
+    link["reads"] = s.perLinkReads[i];
+    link["read_responses"] = s.perLinkReadResponses[i];
+    link["writes"] = s.perLinkWrites[i];
+    link["write_responses"] = s.perLinkWriteResponses[i];
+    link["accepted_request_flits"] = s.perLinkAcceptedFlits[i];
+    link["sent_response_flits"] = s.perLinkSentFlits[i];
+    link["flit_slots"] = slots;
+    link["request_utilization_percent"] = Single(up * 100);
+    link["request_bandwidth_gbps"] = Single(up * peak);
+    link["response_utilization_percent"] = Single(down * 100);
+    link["response_bandwidth_gbps"] = Single(down * peak);
+    link["effective_bandwidth_gbps"] = gbps(s.perLinkDataMovement[i]);
+    link["bytes"] = s.perLinkDataMovement[i];
+    link["read_bandwidth_gbps"] = gbps(s.perLinkDataMovementRead[i]);
+    link["read_bytes"] = s.perLinkDataMovementRead[i];
+    link["write_bandwidth_gbps"] = gbps(s.perLinkDataMovementWrite[i]);
+    link["write_bytes"] = s.perLinkDataMovementWrite[i];
+    const uint64_t n = s.QUORContPerLinkReadRespLocal[i] + s.QUORContPerLinkReadRespRemote[i];
+    ordered_json& lat = link["read_latency"];
+    lat["count"] = n;
+    lat["mean_ns"] = n ? ordered_json(Single(static_cast<float>(s.perLinkAvgLatency[i]) /
+                                             static_cast<float>(n) / nsScalingFactor))
+                       : ordered_json(nullptr);
+    lat["max_ns"] = n ? ordered_json(Single(static_cast<float>(s.perLinkMaxLatency[i]) / nsScalingFactor))
+                      : ordered_json(nullptr);
+    lat["min_ns"] = n ? ordered_json(Single(static_cast<float>(s.perLinkMinLatency[i]) / nsScalingFactor))
+                      : ordered_json(nullptr);
+    doc["links"].push_back(std::move(link));
+  }
+
+  doc["vaults"] = ordered_json::array();
+  float totalVaultBW = 0;
+  uint64_t totalMovedBytes = 0;
+  uint64_t postedBytes = 0;
+  for (unsigned v = 0; v < cfg.NUM_QUADS * cfg.VAULTS_PER_QUAD; ++v) {
+    const float tsv = static_cast<float>(s.perVaultCASs[v] * 32) / timeInNS;
+    totalVaultBW += tsv;
+    totalMovedBytes += s.perVaultDataCount[v];
+    postedBytes += s.perVaultPostedWriteBytes[v];
+    ordered_json vault;
+    vault["vault"] = v;
+    vault["quad"] = v / cfg.VAULTS_PER_QUAD;
+    vault["reads"] = s.perVaultReads[v];
+    vault["writes"] = s.perVaultWrites[v];
+    vault["total"] = s.perVaultReads[v] + s.perVaultWrites[v];
+    vault["column_accesses"] = s.perVaultCASs[v];
+    vault["column_access_bytes"] = s.perVaultCASs[v] * 32;
+    vault["tsv_bandwidth_gbps"] = Single(tsv);
+    vault["data_bytes"] = s.perVaultDataCount[v];
+    vault["posted_write_bytes"] = s.perVaultPostedWriteBytes[v];
+    vault["banks"] = ordered_json::array();
+    const auto& counts = s.perVaultPerBankCounters[v];
+    for (unsigned b = 0; b < counts.size(); ++b)
+      vault["banks"].push_back({{"partition", b / cfg.NUM_BANKS},
+                                {"bank", b % cfg.NUM_BANKS},
+                                {"activations", counts[b]}});
+    doc["vaults"].push_back(std::move(vault));
+  }
+  doc["vault_totals"] = {{"tsv_bandwidth_gbps", Single(totalVaultBW)}, {"data_bytes", totalMovedBytes}};
+
+  // What the sources got back, and the posted writes the vaults took in.
+  LatencyHistogram readLatency;
+  LatencyHistogram writeLatency;
+  uint64_t readBytes = 0;
+  uint64_t writeBytes = 0;
+  ordered_json sources = ordered_json::array();
+  for (const auto& [name, src] : run.sources) {
+    readLatency.Merge(src->readLatencyPs);
+    writeLatency.Merge(src->writeLatencyPs);
+    readBytes += src->readBytes;
+    writeBytes += src->writeBytes;
+    sources.push_back({{"name", name},
+                       {"read_bytes", src->readBytes},
+                       {"write_bytes", src->writeBytes},
+                       {"read_latency", Latency(src->readLatencyPs)},
+                       {"write_latency", Latency(src->writeLatencyPs)}});
+  }
+  ordered_json& delivered = doc["delivered"];
+  delivered["read_bytes"] = readBytes;
+  delivered["read_bandwidth_gbps"] = gbps(readBytes);
+  delivered["write_bytes"] = writeBytes;
+  delivered["write_bandwidth_gbps"] = gbps(writeBytes);
+  delivered["posted_write_bytes"] = postedBytes;
+  delivered["posted_write_bandwidth_gbps"] = gbps(postedBytes);
+  delivered["total_bytes"] = readBytes + writeBytes + postedBytes;
+  delivered["total_bandwidth_gbps"] = gbps(readBytes + writeBytes + postedBytes);
+  doc["end_to_end_latency"] = {{"reads", Latency(readLatency)}, {"writes", Latency(writeLatency)}};
+  doc["sources"] = std::move(sources);
+  return doc;
+}
+
+bool WriteStatsJson(const std::string& path, const ordered_json& doc) {
+  std::ofstream file(path, std::ios::out | std::ios::trunc);
+  if (file.is_open()) {
+    file << doc.dump(2) << '\n';
+    file.close();
+  }
+  if (!file) {
+    std::cerr << "ERROR - Could not write the statistics file '" << path << "'" << std::endl;
+    return false;
+  }
+  return true;
+}
+
+} // namespace Orvane::Internal::QUOR2

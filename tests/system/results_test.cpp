@@ -1,0 +1,187 @@
+// What a run leaves besides its text report: the statistics file agrees with
+// the report of the same run, an interrupted run still reports and says so,
+// and RANDOM_SEED picks another, equally repeatable sample.
+#include "support/process.h"
+#include "support/report.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+
+using namespace quortest;
+using nlohmann::json;
+
+namespace {
+
+json Load(const std::string& path) {
+  std::ifstream in(path);
+  return json::parse(in, nullptr, false);
+}
+
+// The report prints 6 significant digits, 4 after its per-packet section.
+void ExpectPrinted(double printed, const json& value, const std::string& what) {
+  ASSERT_TRUE(value.is_number()) << what;
+  const double v = value.get<double>();
+  EXPECT_NEAR(printed, v, 5e-4 * std::abs(v) + 1e-9) << what;
+}
+
+} // namespace
+
+TEST(StatsJson, AgreesFieldByFieldWithTheTextReportOfTheSameRun) {
+  TempDir dir;
+  const auto config = dir.Write(
+      "run.ini", "NUM_REQUESTS = 300\nPERCENTAGE_RD_16B = 50\nPERCENTAGE_RD_64B = 0\n"
+                 "PERCENTAGE_RD_128B = 50\nPERCENTAGE_WR_32B = 100\nPERCENTAGE_WR_64B = 0\n");
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config, "--stats-json", "stats.json"}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const ProgramRun plain = RunProgram(QuorsimProgram(), {config}, dir.path);
+  // The statistics file changes nothing in the report itself.
+  EXPECT_EQ(ReportSection(run.out), ReportSection(plain.out));
+
+  const Report r = ParseReport(run.out);
+  EXPECT_EQ(r.settings.at("STATS_JSON"), "stats.json");
+  const json doc = Load(dir.File("stats.json"));
+  ASSERT_TRUE(doc.is_object());
+  EXPECT_EQ(doc["run"]["end"], "sources_done");
+  EXPECT_EQ(doc["run"]["interrupted"], false);
+  EXPECT_EQ(doc["configuration"]["NUM_REQUESTS"]["value"], 300);
+  EXPECT_EQ(doc["configuration"]["NUM_REQUESTS"]["set"], true);
+  EXPECT_EQ(doc["configuration"]["NUM_LINKS"]["set"], false);
+  ExpectPrinted(r.endTimeNs, doc["run"]["simulated_time_ns"], "end time");
+
+  ASSERT_EQ(r.requestsBySize.size(), 8u);
+  for (unsigned k = 0; k < 8; ++k) {
+    EXPECT_EQ(doc["requests"]["by_size"][k]["reads"], r.requestsBySize[k].first) << k;
+    EXPECT_EQ(doc["requests"]["by_size"][k]["writes"], r.requestsBySize[k].second) << k;
+  }
+  EXPECT_EQ(doc["requests"]["total"], r.totalRequests);
+  const json& host = doc["host_controller"];
+  ExpectPrinted(r.dataBandwidth, host["data_bandwidth_gbps"], "host bandwidth");
+  EXPECT_EQ(host["bytes_moved"], r.bytesMoved);
+  EXPECT_EQ(host["reads"], r.issuedReads);
+  EXPECT_EQ(host["writes"], r.issuedWrites);
+  EXPECT_EQ(host["read_responses"], r.readResponses);
+  EXPECT_EQ(host["write_responses"], r.writeResponses);
+
+  ASSERT_EQ(doc["links"].size(), r.links.size());
+  for (size_t i = 0; i < r.links.size(); ++i) {
+    const LinkFigures& t = r.links[i];
+    const json& j = doc["links"][i];
+    const std::string at = "link " + std::to_string(i) + " ";
+    ExpectPrinted(t.peak, j["peak_bandwidth_gbps"], at + "peak");
+    EXPECT_EQ(j["reads"], t.reads) << at;
+    EXPECT_EQ(j["read_responses"], t.readResponses) << at;
+    EXPECT_EQ(j["writes"], t.writes) << at;
+    EXPECT_EQ(j["write_responses"], t.writeResponses) << at;
+    ExpectPrinted(t.requestUtilization, j["request_utilization_percent"], at + "request use");
+    ExpectPrinted(t.requestBandwidth, j["request_bandwidth_gbps"], at + "request bandwidth");
+    ExpectPrinted(t.responseUtilization, j["response_utilization_percent"], at + "response use");
+    ExpectPrinted(t.responseBandwidth, j["response_bandwidth_gbps"], at + "response bandwidth");
+    ExpectPrinted(t.effectiveBandwidth, j["effective_bandwidth_gbps"], at + "effective");
+    ExpectPrinted(t.readBandwidth, j["read_bandwidth_gbps"], at + "read bandwidth");
+    ExpectPrinted(t.writeBandwidth, j["write_bandwidth_gbps"], at + "write bandwidth");
+    EXPECT_EQ(j["bytes"], t.bytes) << at;
+    EXPECT_EQ(j["read_bytes"], t.readBytes) << at;
+    EXPECT_EQ(j["write_bytes"], t.writeBytes) << at;
+    ASSERT_TRUE(t.hasLatency) << at;
+    ExpectPrinted(t.avgLatency, j["read_latency"]["mean_ns"], at + "mean latency");
+    ExpectPrinted(t.maxLatency, j["read_latency"]["max_ns"], at + "max latency");
+    ExpectPrinted(t.minLatency, j["read_latency"]["min_ns"], at + "min latency");
+  }
+
+  ASSERT_EQ(doc["vaults"].size(), r.vaults.size());
+  for (size_t v = 0; v < r.vaults.size(); ++v) {
+    const json& j = doc["vaults"][v];
+    EXPECT_EQ(j["reads"], r.vaults[v].reads) << v;
+    EXPECT_EQ(j["writes"], r.vaults[v].writes) << v;
+    ExpectPrinted(r.vaults[v].bandwidth, j["tsv_bandwidth_gbps"], "vault " + std::to_string(v));
+    ASSERT_EQ(j["banks"].size(), r.vaults[v].bankCounts.size()) << v;
+    for (size_t b = 0; b < r.vaults[v].bankCounts.size(); ++b)
+      EXPECT_EQ(j["banks"][b]["activations"], r.vaults[v].bankCounts[b]) << v << " " << b;
+  }
+  ExpectPrinted(r.totalVaultBandwidth, doc["vault_totals"]["tsv_bandwidth_gbps"], "vault total");
+  EXPECT_EQ(doc["vault_totals"]["data_bytes"], r.totalVaultBytes);
+
+  // Figures the report lacks: every answered request is in the sources' counts.
+  const json& e2e = doc["end_to_end_latency"];
+  EXPECT_EQ(e2e["reads"]["count"], r.readResponses);
+  EXPECT_EQ(e2e["writes"]["count"], r.writeResponses);
+  for (const char* kind : {"reads", "writes"}) {
+    const json& l = e2e[kind];
+    EXPECT_LE(l["min_ns"].get<double>(), l["p50_ns"].get<double>()) << kind;
+    EXPECT_LE(l["p50_ns"].get<double>(), l["p90_ns"].get<double>()) << kind;
+    EXPECT_LE(l["p90_ns"].get<double>(), l["p99_ns"].get<double>()) << kind;
+    EXPECT_LE(l["p99_ns"].get<double>(), l["p99_9_ns"].get<double>()) << kind;
+    EXPECT_LE(l["p99_9_ns"].get<double>(), l["max_ns"].get<double>()) << kind;
+  }
+  // Nothing posted here: what was delivered is what the host moved.
+  EXPECT_EQ(doc["delivered"]["posted_write_bytes"], 0);
+  EXPECT_EQ(doc["delivered"]["read_bytes"].get<uint64_t>() +
+                doc["delivered"]["write_bytes"].get<uint64_t>(),
+            r.bytesMoved);
+}
+
+TEST(StatsJson, PostedWritesAreDeliveredWhenTheVaultsTakeThem) {
+  TempDir dir;
+  const auto config =
+      dir.Write("run.ini", "NUM_REQUESTS = 200\nPERCENTAGE_READ = 0\nPOSTED_WRITES = true\n");
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config, "STATS_JSON=s.json"}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const json doc = Load(dir.File("s.json"));
+  // The run ends once the host has sent every write; those the vaults took in
+  // by then are the delivered ones, all the vaults' write bytes here.
+  const Report r = ParseReport(run.out);
+  EXPECT_GT(r.totalVaultBytes, 0u);
+  EXPECT_LE(r.totalVaultBytes, 4u * 200 * 64);
+  EXPECT_EQ(doc["delivered"]["posted_write_bytes"], r.totalVaultBytes);
+  EXPECT_EQ(doc["delivered"]["write_bytes"], 0);
+  EXPECT_EQ(doc["end_to_end_latency"]["writes"]["count"], 0);
+  EXPECT_TRUE(doc["end_to_end_latency"]["writes"]["mean_ns"].is_null());
+}
+
+struct Interrupt {
+  int signal;
+  const char* name;
+  int status;
+};
+
+TEST(Interrupt, StopsAtASafePointReportsAndMarksTheStatistics) {
+  for (const Interrupt& i : {Interrupt{SIGINT, "SIGINT", 130}, Interrupt{SIGTERM, "SIGTERM", 143}}) {
+    TempDir dir;
+    // A million requests per generator: far longer than the test waits.
+    const auto config = dir.Write("run.ini", "SIM_TIME = 10000000\n");
+    const ProgramRun run =
+        RunProgramAndSignal(QuorsimProgram(), {config, "--stats-json", "s.json"}, dir.path, i.signal);
+    EXPECT_EQ(run.exitCode, i.status) << i.name << run.err;
+    EXPECT_NE(ReportSection(run.out).find("  Total Bytes Moved : "), std::string::npos) << i.name;
+    EXPECT_NE(run.err.find(std::string("Interrupted by ") + i.name), std::string::npos) << run.err;
+    const Report r = ParseReport(run.out);
+    const json doc = Load(dir.File("s.json"));
+    ASSERT_TRUE(doc.is_object()) << i.name;
+    EXPECT_EQ(doc["run"]["interrupted"], true);
+    EXPECT_EQ(doc["run"]["end"], "interrupted");
+    EXPECT_EQ(doc["run"]["signal"], i.name);
+    ExpectPrinted(r.endTimeNs, doc["run"]["simulated_time_ns"], i.name);
+    EXPECT_GT(r.endTimeNs, 0);
+    EXPECT_LT(r.endTimeNs, 10000000);
+  }
+}
+
+TEST(RandomSeed, AnotherSeedGivesAnotherRepeatableSample) {
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "NUM_REQUESTS = 200\n");
+  const ProgramRun base = RunProgram(QuorsimProgram(), {config}, dir.path);
+  const ProgramRun seeded = RunProgram(QuorsimProgram(), {config, "RANDOM_SEED=7"}, dir.path);
+  const ProgramRun again = RunProgram(QuorsimProgram(), {config, "RANDOM_SEED=7"}, dir.path);
+  const ProgramRun one = RunProgram(QuorsimProgram(), {config, "RANDOM_SEED=1"}, dir.path);
+  ASSERT_EQ(seeded.exitCode, 0) << seeded.out;
+  EXPECT_EQ(ReportSection(seeded.out), ReportSection(again.out));
+  EXPECT_NE(ReportSection(seeded.out), ReportSection(base.out));
+  // The default seed is 1: setting it changes only the listing's marker line.
+  EXPECT_EQ(ReportSection(one.out), ReportSection(base.out));
+  EXPECT_NE(seeded.out.find("[*] [unsigned]: 'RANDOM_SEED'=7\n"), std::string::npos);
+}
