@@ -381,9 +381,11 @@ Conversion ConvertValue(const std::string& raw, sc_time& value) {
   in >> ns;
   if (in.fail()) return Note(Conversion::Refused, "not a number that can be read (out of range?)");
   if (ns < 0) return Note(Conversion::Refused, "negative time");
-  // The kernel counts time in 64-bit ticks.
-  if (ns * 1e-9 >= sc_core::sc_max_time().to_seconds())
-    return Note(Conversion::Refused, "longer than the kernel can count");
+  // The kernel counts time in 64-bit ticks. Derived keys multiply a time by up
+  // to 256 and the model adds delays to the current time, so a configured time
+  // keeps a margin of 1024 below that limit (it still allows hours).
+  if (ns * 1e-9 >= sc_core::sc_max_time().to_seconds() / 1024)
+    return Note(Conversion::Refused, "longer than the kernel can count, with the model's margin");
   const std::string rest = Rest(in, raw);
   value = sc_time(ns, SC_NS);
   if (!rest.empty())

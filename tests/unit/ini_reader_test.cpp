@@ -369,6 +369,9 @@ TEST(IniValues, EveryTypedReadAcceptsWarnsKeepsTheDefaultOrRefuses) {
       {"10us", S::Warned, 10000, "read as 10 ns"},
       {"-3", S::Refused, 7, "negative"},
       {"1e300", S::Refused, 7, "longer than"},
+      // Eight times this (a derived key) would pass the kernel's limit.
+      {"6666666666666660", S::Refused, 7, "longer than"},
+      {"1e12", S::Accepted, 1000000000000000, ""},
       {"soon", S::Ignored, 7, "not a number"},
   };
   for (const auto& c : times) {
