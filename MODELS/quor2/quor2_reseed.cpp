@@ -12,7 +12,6 @@ namespace {
 constexpr int kDegree = 31;
 constexpr int kSeparation = 3;
 constexpr int kTypeAdditive = 3;  // TYPE_3, the type of a 128-byte state
-constexpr int kTypeCount = 5;     // MAX_TYPES, the factor of the saved rear index
 
 void MixedState(unsigned seed, int32_t* state) {
   int32_t word = static_cast<int32_t>(seed == 0 ? 1u : seed);
@@ -45,7 +44,8 @@ unsigned nextBuffer = 0;
 void FastReseed(unsigned seed) {
   auto* words = reinterpret_cast<int32_t*>(buffers[nextBuffer]);
   nextBuffer ^= 1u;
-  words[0] = kTypeAdditive;  // rear index 0, as srand() leaves it
+  // The saved word is 5 x rear index + type; srand() leaves the rear index at 0.
+  words[0] = kTypeAdditive;
   MixedState(seed, words + 1);
   setstate(reinterpret_cast<char*>(words));
 }
