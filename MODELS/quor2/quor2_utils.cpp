@@ -331,6 +331,13 @@ std::string Text(Number n) {
   return os.str();
 }
 
+// Accepted as read, or with a warning when text follows the number.
+Conversion TrailingText(const std::string& readAs, const std::string& rest,
+                        const std::string& hint = "") {
+  if (rest.empty()) return {};
+  return Note(Conversion::Warned, "read as " + readAs + " (" + hint + "the text '" + rest +
+                                      "' after the number is ignored)");
+}
 } // namespace
 
 Conversion ConvertValue(const std::string& raw, unsigned& value) {
@@ -353,10 +360,7 @@ Conversion ConvertValue(const std::string& raw, unsigned& value) {
   if (negative && v != 0) return Note(Conversion::Refused, "negative value for an unsigned key");
   value = static_cast<unsigned>(v);
   const std::string rest = raw.substr(i);
-  if (!rest.empty())
-    return Note(Conversion::Warned, "read as " + Text(value) + " (the text '" + rest +
-                                        "' after the number is ignored)");
-  return {};
+  return TrailingText(Text(value), rest);
 }
 
 Conversion ConvertValue(const std::string& raw, float& value) {
@@ -367,10 +371,7 @@ Conversion ConvertValue(const std::string& raw, float& value) {
   if (in.fail()) return Note(Conversion::Refused, "not a number that can be read (out of range?)");
   const std::string rest = Rest(in, raw);
   value = v;
-  if (!rest.empty())
-    return Note(Conversion::Warned, "read as " + Text(value) + " (the text '" + rest +
-                                        "' after the number is ignored)");
-  return {};
+  return TrailingText(Text(value), rest);
 }
 
 Conversion ConvertValue(const std::string& raw, sc_time& value) {
@@ -388,11 +389,7 @@ Conversion ConvertValue(const std::string& raw, sc_time& value) {
     return Note(Conversion::Refused, "longer than the kernel can count, with the model's margin");
   const std::string rest = Rest(in, raw);
   value = sc_time(ns, SC_NS);
-  if (!rest.empty())
-    return Note(Conversion::Warned, "read as " + Text(ns) +
-                                        " ns (times are in nanoseconds; the text '" + rest +
-                                        "' after the number is ignored)");
-  return {};
+  return TrailingText(Text(ns) + " ns", rest, "times are in nanoseconds; ");
 }
 
 Conversion ConvertValue(const std::string& raw, bool& value) {
