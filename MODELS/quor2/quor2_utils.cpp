@@ -416,10 +416,14 @@ IniReader::IniReader(bool warnOnUnused, bool errorOnUnset)
 
 namespace {
 std::string ClosestKey(const Config& cfg, const std::string& key) {
+  // Keys are a few dozen characters long: the head of a longer word decides the
+  // suggestion as well, and the distance costs length x length per key.
+  constexpr std::size_t kCompared = 64;
+  const std::string head = key.substr(0, kCompared);
   std::string best;
   unsigned bestDistance = ~0u;
   for (const auto& entry : cfg.optionMap) {
-    const unsigned d = EditDistance(key, entry.first);
+    const unsigned d = EditDistance(head, entry.first);
     if (d < bestDistance) {
       bestDistance = d;
       best = entry.first;
