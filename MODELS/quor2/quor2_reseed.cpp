@@ -1,5 +1,6 @@
 #include "quor2_reseed.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 
@@ -13,17 +14,29 @@ constexpr int kDegree = 31;
 constexpr int kSeparation = 3;
 constexpr int kTypeAdditive = 3;  // TYPE_3, the type of a 128-byte state
 
+constexpr uint64_t kModulus = 2147483647;  // 2^31 - 1
+constexpr uint64_t kMultiplier = 16807;
+
+// kPowers[i] = 16807^i mod (2^31 - 1).
+constexpr std::array<uint64_t, kDegree> kPowers = [] {
+  std::array<uint64_t, kDegree> powers{};
+  powers[0] = 1;
+  for (int i = 1; i < kDegree; ++i) powers[i] = powers[i - 1] * kMultiplier % kModulus;
+  return powers;
+}();
+
 void MixedState(unsigned seed, int32_t* state) {
-  int32_t word = static_cast<int32_t>(seed == 0 ? 1u : seed);
-  state[0] = word;
-  for (int i = 1; i < kDegree; ++i) {
-    const long hi = word / 127773;
-    const long lo = word % 127773;
-    long next = 16807 * lo - 2836 * hi;
-    if (next < 0) next += 2147483647;
-    word = static_cast<int32_t>(next);
-    state[i] = word;
-  }
+  // glibc fills the words by Schrage's method, word[i] = 16807 x word[i-1] mod
+  // (2^31 - 1), which gives the true residue even for a seed read as a negative
+  // int. So word[i] = 16807^i x seed mod (2^31 - 1): independent products
+  // instead of a chain of divisions.
+  const int64_t first = static_cast<int32_t>(seed == 0 ? 1u : seed);
+  state[0] = static_cast<int32_t>(first);
+  const auto residue = static_cast<uint64_t>((first % static_cast<int64_t>(kModulus) +
+                                              static_cast<int64_t>(kModulus)) %
+                                             static_cast<int64_t>(kModulus));
+  for (int i = 1; i < kDegree; ++i)
+    state[i] = static_cast<int32_t>(kPowers[i] * residue % kModulus);
   // The 310 steps of state[front] += state[rear], front running kSeparation
   // ahead of rear, are ten rounds of 31 that each end where they began: split
   // at the wrap, no index needs a bounds check.
