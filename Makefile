@@ -6,11 +6,12 @@ CONFIG ?= configs/default.ini
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 300
 FUZZ_TARGETS = fuzz_config fuzz_overrides fuzz_trace_line
+PREFIX ?= /usr/local
 
 export ASAN_OPTIONS = detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1
 export UBSAN_OPTIONS = halt_on_error=1:print_stacktrace=1
 
-.PHONY: deps configure programs build run test test-sanitize fuzz bench clean
+.PHONY: deps configure programs build run install package test test-sanitize fuzz bench clean
 
 deps:
 	scripts/install-deps
@@ -27,6 +28,14 @@ build: configure
 
 run: programs
 	$(BUILD)/quorsim $(CONFIG)
+
+# The library, headers, CMake and pkg-config files, programs, configs and traces
+# under PREFIX; or all of it as a Debian package in $(BUILD).
+install: programs
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: programs
+	cd $(BUILD) && cpack
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
