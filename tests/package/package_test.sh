@@ -11,11 +11,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 real() { realpath -m -s "$1"; }
+loaded() { ldd "$1" | awk -v lib="$2" '$1 == lib { print $3 }'; }
 
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/cpack" > "$work/cpack.log" ||
   { cat "$work/cpack.log"; fail "cpack"; }
 debs=("$work"/cpack/*.deb)
-[ ${#debs[@]} = 1 ] && [ -f "${debs[0]}" ] || fail "cpack made ${debs[*]}"
+if [ ${#debs[@]} != 1 ] || [ ! -f "${debs[0]}" ]; then fail "cpack made ${debs[*]}"; fi
 deb=${debs[0]}
 
 echo "-- control fields"
@@ -27,7 +28,7 @@ grep -Eq '(^|, )libsystemc( \(|,|$)' <<< "$depends" || fail "Depends names no li
 echo "-- the unpacked program"
 dpkg-deb -x "$deb" "$work/root"
 usr=$(real "$work/root/usr")
-ldd "$usr/bin/quorsim" | grep -q "libquorsim.so.0 => $usr/bin/../$libdir/libquorsim.so.0" ||
+[ "$(real "$(loaded "$usr/bin/quorsim" libquorsim.so.0)")" = "$usr/$libdir/libquorsim.so.0" ] ||
   fail "the unpacked quorsim does not load the library beside it: $(ldd "$usr/bin/quorsim")"
 [ "$("$usr/bin/quorsim" --version 2> /dev/null)" = "quorsim $version" ] || fail "--version"
 [ "$(real "$(PKG_CONFIG_PATH=$usr/$libdir/pkgconfig pkg-config --variable=prefix quorsim)")" = "$usr" ] ||
