@@ -2,9 +2,11 @@
 
 #include "kvl_monitor.h"
 #include "quor2_cube.h"
+#include "quor2_epoch_log.h"
 #include "quor2_error_watch.h"
 #include "quor2_generator.h"
 #include "quor2_messages.h"
+#include "quor2_progress_line.h"
 #include "quor2_quor_controller.h"
 #include "quor2_run_end.h"
 #include "quor2_stats_json.h"
@@ -15,6 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+
+#include <unistd.h>
 
 using namespace Orvane::Internal::QUOR2;
 
@@ -111,14 +116,34 @@ int sc_main(int argc, char** argv) {
 
   cfg.print(std::cout, false);
   ErrorLineWatch errors(std::cout);
+  std::vector<RunObserver*> observers;
+  std::unique_ptr<EpochLog> epochs;
+  if (cfg.EPOCH_NS > 0) {
+    epochs = std::make_unique<EpochLog>(
+        cfg, stats, controller, facts.sources, cfg.EPOCH_FILE,
+        cfg.STATS_JSON.empty() ? std::string() : EpochLog::JsonLinesPathFor(cfg.EPOCH_FILE));
+    if (!epochs->Open()) ExitRun(1);
+    observers.push_back(epochs.get());
+  }
+  std::unique_ptr<ProgressLine> progress;
+  if (cfg.PROGRESS || isatty(STDERR_FILENO)) {
+    std::vector<const SourceStats*> sourceStats;
+    for (const auto& source : facts.sources) sourceStats.push_back(source.second);
+    progress = std::make_unique<ProgressLine>(std::cerr, cfg.SIM_TIME, sourceStats);
+    observers.push_back(progress.get());
+  }
   CatchInterrupts();
-  const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor);
+  const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor, observers);
   ReleaseInterrupts();
   const int signal = InterruptSignal();
   if (signal != 0)
     std::cerr << "Interrupted by " << SignalName(signal) << " at " << sc_core::sc_time_stamp()
               << ": the statistics cover the time simulated so far" << std::endl;
   bool reportWritten = stats.DumpStats(sc_core::sc_time_stamp());
+  if (epochs && !epochs->Good()) {
+    std::cout << "ERROR - writing the epoch file '" << cfg.EPOCH_FILE << "' failed" << std::endl;
+    reportWritten = false;
+  }
   if (!cfg.STATS_JSON.empty()) {
     facts.endTime = sc_core::sc_time_stamp();
     facts.sourcesDone = sourcesDone;
