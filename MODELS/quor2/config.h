@@ -175,6 +175,8 @@ QUOR_QUIET_KEY(unsigned, EPOCH_NS, 0)
 QUOR_QUIET_KEY(string, EPOCH_FILE, "epochs.csv")
 // A progress line on standard error even when it is not a terminal.
 QUOR_QUIET_KEY(bool, PROGRESS, false)
+// Waveforms of the model's signals as VCD; empty: none.
+QUOR_QUIET_KEY(string, VCD_FILE, "")
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL

@@ -12,6 +12,7 @@
 #include "quor2_stats_json.h"
 #include "quor2_trace_reader.h"
 #include "quor2_utils.h"
+#include "quor2_waveforms.h"
 
 #include <chrono>
 #include <cstdio>
@@ -116,6 +117,12 @@ int sc_main(int argc, char** argv) {
 
   cfg.print(std::cout, false);
   ErrorLineWatch errors(std::cout);
+  std::unique_ptr<Waveforms> waveforms;
+  if (!cfg.VCD_FILE.empty()) {
+    waveforms = std::make_unique<Waveforms>(cfg.VCD_FILE);
+    std::cerr << "Tracing " << waveforms->Count() << " signals to " << waveforms->Path()
+              << std::endl;
+  }
   std::vector<RunObserver*> observers;
   std::unique_ptr<EpochLog> epochs;
   if (cfg.EPOCH_NS > 0) {

@@ -809,6 +809,7 @@ constexpr KeyOption kKeyOptions[] = {
     {"--epoch-ns", "EPOCH_NS", false},
     {"--epochs", "EPOCH_FILE", false},
     {"--progress", "PROGRESS", true},
+    {"--vcd", "VCD_FILE", false},
 };
 
 // Whether `arg` is one of kKeyOptions; takes its value (from the next argument
@@ -893,7 +894,7 @@ std::string VersionText() { return std::string("quorsim ") + QUORSIM_VERSION; }
 
 std::string HelpText() {
   return "Usage: quorsim [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
-         "               [--epoch-ns N] [--epochs FILE] [--progress]\n"
+         "               [--epoch-ns N] [--epochs FILE] [--progress] [--vcd FILE]\n"
          "       quorsim KEY=VALUE ...        (built-in defaults, then the overrides)\n"
          "       quorsim --help | --version\n"
          "\n"
@@ -910,6 +911,7 @@ std::string HelpText() {
          "--epochs FILE (EPOCH_FILE=FILE, default epochs.csv).\n"
          "--progress (PROGRESS=true) shows progress on standard error even when it is\n"
          "not a terminal.\n"
+         "--vcd FILE (VCD_FILE=FILE) writes the model's signals as VCD waveforms.\n"
          "Warnings go to standard error; errors print an ERROR line and exit with status 1.\n";
 }
 

@@ -283,3 +283,67 @@ TEST(Progress, ShowsOnStandardErrorOnlyAndEndsItsLine) {
   EXPECT_EQ(run.out.find('\r'), std::string::npos);
   EXPECT_EQ(run.out.find("answered/s"), std::string::npos);
 }
+
+// The waveforms are a well-formed VCD file holding the host links, the credit
+// and busy lines and the TSV command buses, and tracing leaves the report as
+// it was.
+TEST(Waveforms, VcdHoldsTheLinksCreditsAndBusesAndLeavesTheReportUnchanged) {
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "SIM_TIME = 1500\n");
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config, "--vcd", "w.vcd"}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const ProgramRun plain = RunProgram(QuorsimProgram(), {config}, dir.path);
+  EXPECT_EQ(ReportSection(run.out), ReportSection(plain.out));
+  EXPECT_EQ(run.out.find("Info:"), std::string::npos) << run.out;
+
+  std::ifstream vcd(dir.File("w.vcd"));
+  std::string line, scope;
+  std::map<std::string, std::string> declared;  // id -> scope.name
+  bool definitionsDone = false, timescale = false, inComment = false;
+  long long lastTime = -1;
+  uint64_t changes = 0;
+  while (std::getline(vcd, line)) {
+    std::istringstream words(line);
+    std::string first;
+    words >> first;
+    if (!definitionsDone) {
+      if (first == "$timescale") timescale = true;
+      if (first == "$scope") words >> scope >> scope;
+      if (first == "$var") {
+        std::string kind, width, id, name;
+        words >> kind >> width >> id >> name;
+        declared[id] = scope + "." + name;
+      }
+      if (first == "$enddefinitions") definitionsDone = true;
+      continue;
+    }
+    if (first == "$comment") inComment = true;
+    if (inComment) {
+      inComment = line.find("$end") == std::string::npos;
+      continue;
+    }
+    if (first.empty() || first[0] == '$') continue;
+    if (first[0] == '#') {
+      const long long t = std::stoll(first.substr(1));
+      EXPECT_GT(t, lastTime);
+      lastTime = t;
+      continue;
+    }
+    // "b101 id" or "1id": the id must have been declared.
+    std::string id;
+    if (first[0] == 'b') words >> id;
+    else id = first.substr(1);
+    EXPECT_EQ(declared.count(id), 1u) << line;
+    ++changes;
+  }
+  EXPECT_TRUE(timescale);
+  ASSERT_TRUE(definitionsDone);
+  EXPECT_LE(lastTime, 1500LL * 1000);  // ps
+  EXPECT_GT(changes, 1000u);
+  for (const char* wanted : {"requestLinks_0.id", "responseLinks_3.id", "commandBus.command",
+                             "linkCreditReturn", "inputBufferBusy", "writeDataCreditReturn"}) {
+    bool found = false;
+    for (const auto& entry : declared) found = found || entry.second.find(wanted) != std::string::npos;
+    EXPECT_TRUE(found) << wanted;
+  }
+}
