@@ -2,17 +2,14 @@
 
 #include "kvl_monitor.h"
 #include "quor2_cube.h"
-#include "quor2_epoch_log.h"
 #include "quor2_error_watch.h"
 #include "quor2_generator.h"
 #include "quor2_messages.h"
-#include "quor2_progress_line.h"
 #include "quor2_quor_controller.h"
 #include "quor2_run_end.h"
-#include "quor2_stats_json.h"
+#include "quor2_run_outputs.h"
 #include "quor2_trace_reader.h"
 #include "quor2_utils.h"
-#include "quor2_waveforms.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,7 +17,6 @@
 #include <iostream>
 #include <memory>
 
-#include <unistd.h>
 
 using namespace Orvane::Internal::QUOR2;
 
@@ -80,7 +76,7 @@ int sc_main(int argc, char** argv) {
 
   // The generators' seeds are the first draws after this.
   std::srand(cfg.RANDOM_SEED);
-  RunFacts facts;
+  EpochLog::Sources sources;
   char name[32];
   for (unsigned i = 0; i < cfg.NUM_GENERATORS; ++i) {
     if (cfg.USE_TRACE) {
@@ -93,7 +89,7 @@ int sc_main(int argc, char** argv) {
       reader->SetClock(&clk);
       reader->GetRequestSocket()->bind(*controller.requestSockets[i]);
       reader->SetDone(&generatorDone[i]);
-      facts.sources.emplace_back(name, &reader->sourceStats);
+      sources.emplace_back(name, &reader->sourceStats);
     } else {
       std::snprintf(name, sizeof(name), "generator%d", i);
       const unsigned seed = static_cast<unsigned>(std::rand());
@@ -101,7 +97,7 @@ int sc_main(int argc, char** argv) {
       generator->SetClock(&clk);
       generator->GetRequestSocket()->bind(*controller.requestSockets[i]);
       generator->SetDone(&generatorDone[i]);
-      facts.sources.emplace_back(name, &generator->sourceStats);
+      sources.emplace_back(name, &generator->sourceStats);
     }
     monitor.done[i](generatorDone[i]);
   }
@@ -117,48 +113,16 @@ int sc_main(int argc, char** argv) {
 
   cfg.print(std::cout, false);
   ErrorLineWatch errors(std::cout);
-  std::unique_ptr<Waveforms> waveforms;
-  if (!cfg.VCD_FILE.empty()) {
-    waveforms = std::make_unique<Waveforms>(cfg.VCD_FILE);
-    std::cerr << "Tracing " << waveforms->Count() << " signals to " << waveforms->Path()
-              << std::endl;
-  }
-  std::vector<RunObserver*> observers;
-  std::unique_ptr<EpochLog> epochs;
-  if (cfg.EPOCH_NS > 0) {
-    epochs = std::make_unique<EpochLog>(
-        cfg, stats, controller, facts.sources, cfg.EPOCH_FILE,
-        cfg.STATS_JSON.empty() ? std::string() : EpochLog::JsonLinesPathFor(cfg.EPOCH_FILE));
-    if (!epochs->Open()) ExitRun(1);
-    observers.push_back(epochs.get());
-  }
-  std::unique_ptr<ProgressLine> progress;
-  if (cfg.PROGRESS || isatty(STDERR_FILENO)) {
-    std::vector<const SourceStats*> sourceStats;
-    for (const auto& source : facts.sources) sourceStats.push_back(source.second);
-    progress = std::make_unique<ProgressLine>(std::cerr, cfg.SIM_TIME, sourceStats);
-    observers.push_back(progress.get());
-  }
+  RunOutputs outputs(cfg, stats, controller, sources, cfg.SIM_TIME, wallStart);
   CatchInterrupts();
-  const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor, observers);
+  const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor, outputs.Observers());
   ReleaseInterrupts();
   const int signal = InterruptSignal();
   if (signal != 0)
     std::cerr << "Interrupted by " << SignalName(signal) << " at " << sc_core::sc_time_stamp()
               << ": the statistics cover the time simulated so far" << std::endl;
   bool reportWritten = stats.DumpStats(sc_core::sc_time_stamp());
-  if (epochs && !epochs->Good()) {
-    std::cout << "ERROR - writing the epoch file '" << cfg.EPOCH_FILE << "' failed" << std::endl;
-    reportWritten = false;
-  }
-  if (!cfg.STATS_JSON.empty()) {
-    facts.endTime = sc_core::sc_time_stamp();
-    facts.sourcesDone = sourcesDone;
-    facts.interruptSignal = signal;
-    facts.wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    reportWritten = WriteStatsJson(cfg.STATS_JSON, StatsJson(stats, facts)) && reportWritten;
-  }
+  reportWritten = outputs.Finish(sourcesDone, signal) && reportWritten;
   if (cfg.DUMP_STATE) {
     cube.DumpState();
     controller.DumpState();

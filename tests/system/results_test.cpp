@@ -347,3 +347,27 @@ TEST(Waveforms, VcdHoldsTheLinksCreditsAndBusesAndLeavesTheReportUnchanged) {
     EXPECT_TRUE(found) << wanted;
   }
 }
+
+// quorbench writes the same outputs and takes the same seed from its file.
+TEST(Quorbench, WritesStatisticsAndEpochsAndTakesTheSeed) {
+  TempDir dir;
+  const auto config = dir.Write(
+      "run.ini", "NUM_REQUESTS = 100\nSTATS_JSON = s.json\nEPOCH_NS = 400\n");
+  const ProgramRun run = RunProgram(QuorbenchProgram(), {config}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const json doc = Load(dir.File("s.json"));
+  ASSERT_TRUE(doc.is_object());
+  EXPECT_EQ(doc["run"]["end"], "sources_done");
+  const auto rows = ReadCsv(dir.File("epochs.csv"));
+  uint64_t reads = 0;
+  for (const auto& row : rows) reads += std::stoull(row.at("reads_answered"));
+  EXPECT_EQ(reads, doc["end_to_end_latency"]["reads"]["count"].get<uint64_t>());
+  EXPECT_GT(reads, 0u);
+
+  const auto seeded = dir.Write("seeded.ini", "NUM_REQUESTS = 100\nRANDOM_SEED = 7\n");
+  const auto plain = dir.Write("plain.ini", "NUM_REQUESTS = 100\n");
+  const ProgramRun a = RunProgram(QuorbenchProgram(), {seeded}, dir.path);
+  const ProgramRun b = RunProgram(QuorbenchProgram(), {plain}, dir.path);
+  EXPECT_NE(ReportSection(a.out), ReportSection(b.out));
+  EXPECT_EQ(ReportSection(run.out), ReportSection(b.out));
+}
