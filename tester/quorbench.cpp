@@ -6,12 +6,15 @@
 #include "quor2_messages.h"
 #include "quor2_quor_wrapper.h"
 #include "quor2_run_end.h"
+#include "quor2_run_outputs.h"
 #include "quor2_trace_reader.h"
 #include "quor2_utils.h"
 
 #include <systemc>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 using namespace Orvane::Internal::QUOR2;
@@ -35,11 +38,14 @@ void WarnAboutKeysNotHonoured(const Config& cfg) {
 } // namespace
 
 int sc_main(int argc, char** argv) {
+  const auto wallStart = std::chrono::steady_clock::now();
   if (argc < 2) TesterUsage();
   // The same loading and validation as the library entry: no setting can reach
   // outside the model's tables.
   Config* cfg = GetConfig(std::string(argv[1]));
   WarnAboutKeysNotHonoured(*cfg);
+  // The generators' seeds are drawn from this; 1 is the C library's own start.
+  std::srand(cfg->RANDOM_SEED);
   quor2_quor_wrapper* wrapper = GetQUORWrapper(*cfg);
   sc_core::sc_clock clk("TestClock", sc_core::sc_time(1.6, sc_core::SC_NS), 0.5,
                         sc_core::SC_ZERO_TIME, true);
@@ -48,6 +54,7 @@ int sc_main(int argc, char** argv) {
   kvl_monitor monitor("monitor", *cfg);
   sc_core::sc_vector<sc_core::sc_signal<bool>> done("done", count);
 
+  EpochLog::Sources sources;
   char name[32];
   for (unsigned i = 0; i < count; ++i) {
     if (TraceEnabled(*cfg)) {
@@ -56,21 +63,32 @@ int sc_main(int argc, char** argv) {
       reader->SetClock(&clk);
       reader->SetDone(&done[i]);
       reader->GetRequestSocket()->bind(*sockets[i]);
+      sources.emplace_back(name, &reader->sourceStats);
     } else {
       std::snprintf(name, sizeof(name), "generator%d", i);
       quor2_generator* generator = GetGenerator(name, i, *cfg);
       generator->SetClock(&clk);
       generator->GetRequestSocket()->bind(*sockets[i]);
       generator->SetDone(&done[i]);
+      sources.emplace_back(name, &generator->sourceStats);
     }
     monitor.done[i](done[i]);
   }
 
   std::cout << "Starting simulation!!!!" << std::endl;
   ErrorLineWatch errors(std::cout);
-  const bool sourcesDone =
-      RunUntilSourcesDone(sc_core::sc_time(100000, sc_core::SC_NS), monitor);
-  const bool reportWritten = wrapper->DumpStats();
+  const sc_core::sc_time limit(100000, sc_core::SC_NS);
+  RunOutputs outputs(*cfg, *wrapper->stats, *wrapper->controller, sources, limit, wallStart);
+  CatchInterrupts();
+  const bool sourcesDone = RunUntilSourcesDone(limit, monitor, outputs.Observers());
+  ReleaseInterrupts();
+  const int signal = InterruptSignal();
+  bool reportWritten = wrapper->DumpStats();
+  reportWritten = outputs.Finish(sourcesDone, signal) && reportWritten;
+  if (signal != 0) {
+    std::cout.flush();
+    return InterruptedExitStatus(signal);
+  }
   bool atRest = true;
   if (sourcesDone)
     atRest = SettleAndCheckAtRest(*cfg, *wrapper->controller, *wrapper->cube);

@@ -169,6 +169,14 @@ QUOR_QUIET_KEY(unsigned, RANDOM_SEED, 1)
 QUOR_QUIET_KEY(string, STATS_JSON, "")
 // Where DRAM_TRACING writes its CSV command trace.
 QUOR_QUIET_KEY(string, DRAM_TRACE_FILE, "dram_trace.csv")
+// Length of an epoch of the time series in ns; 0: no time series.
+QUOR_QUIET_KEY(unsigned, EPOCH_NS, 0)
+// Where the time series goes as CSV, one row per epoch.
+QUOR_QUIET_KEY(string, EPOCH_FILE, "epochs.csv")
+// A progress line on standard error even when it is not a terminal.
+QUOR_QUIET_KEY(bool, PROGRESS, false)
+// Waveforms of the model's signals as VCD; empty: none.
+QUOR_QUIET_KEY(string, VCD_FILE, "")
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL

@@ -4,6 +4,11 @@
 
 namespace Orvane::Internal::QUOR2 {
 
+namespace {
+// An int that may stand for an enum's storage.
+typedef int __attribute__((may_alias)) TracedInt;
+} // namespace
+
 std::ofstream dramLog;
 
 void OpenDramTrace(const std::string& path) {
@@ -48,7 +53,10 @@ std::ostream& operator<<(std::ostream& os, const DRAMBusPacket& p) {
 void sc_trace(sc_core::sc_trace_file* tf, const DRAMBusPacket& p, const std::string& name) {
   if (!tf) return;
   sc_core::sc_trace(tf, p.tag, name + ".tag");
-  sc_core::sc_trace(tf, CommandAsInt(p.command), name + ".command");
+  // A trace file keeps the reference and reads it at every step: it must be
+  // the packet's own storage, not a converted copy.
+  static_assert(sizeof(DRAMCommand) == sizeof(int), "the command is traced as an int");
+  sc_core::sc_trace(tf, reinterpret_cast<const TracedInt&>(p.command), name + ".command");
   sc_core::sc_trace(tf, p.partition, name + ".partition");
   sc_core::sc_trace(tf, p.bank, name + ".bank");
   sc_core::sc_trace(tf, p.row, name + ".row");

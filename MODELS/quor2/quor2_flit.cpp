@@ -6,6 +6,11 @@
 
 namespace Orvane::Internal::QUOR2 {
 
+namespace {
+// An int that may stand for an enum's storage.
+typedef int __attribute__((may_alias)) TracedInt;
+} // namespace
+
 uint64_t Flit_P::guid = 0;
 
 namespace {
@@ -82,13 +87,20 @@ std::ostream& operator<<(std::ostream& os, const Flit_P& f) { return os << *f.fl
 void sc_trace(sc_core::sc_trace_file*& tf, const Flit& object, const std::string& name) {
   if (!tf) return;
   sc_core::sc_trace(tf, object.tag, name + ".tag");
-  sc_core::sc_trace(tf, CommandAsInt(object.command), name + ".command");
+  // A trace file keeps the reference and reads it at every step: it must be
+  // the flit's own storage, not a converted copy.
+  static_assert(sizeof(QUORCommand) == sizeof(int), "the command is traced as an int");
+  sc_core::sc_trace(tf, reinterpret_cast<const TracedInt&>(object.command), name + ".command");
   sc_core::sc_trace(tf, object.requestLength, name + ".requestLength");
   sc_core::sc_trace(tf, object.address, name + ".address");
 }
 
+// A flit signal's value points at a new flit for every flit it carries, and a
+// trace file reads through the reference it was given for the whole run: so
+// the signal traces its value's unique id, which changes with every new flit.
 void sc_trace(sc_core::sc_trace_file* tf, const Flit_P& object, const std::string& name) {
-  sc_trace(tf, *object.flit, name);
+  if (!tf) return;
+  sc_core::sc_trace(tf, object.uniqueID, name + ".id");
 }
 
 } // namespace Orvane::Internal::QUOR2

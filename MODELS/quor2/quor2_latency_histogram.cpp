@@ -27,6 +27,11 @@ uint64_t LatencyHistogram::BucketHighest(unsigned bucket) {
   return low + ((uint64_t{1} << shift) - 1);
 }
 
+uint64_t LatencyHistogram::BucketLowest(unsigned bucket) {
+  if (bucket < kSubBuckets) return bucket;
+  return (uint64_t{kSubBuckets} + bucket % kSubBuckets) << (bucket / kSubBuckets - 1);
+}
+
 void LatencyHistogram::Add(uint64_t value) {
   ++buckets[BucketOf(value)];
   ++count;
@@ -41,6 +46,19 @@ void LatencyHistogram::Merge(const LatencyHistogram& other) {
   sum += other.sum;
   min = std::min(min, other.min);
   max = std::max(max, other.max);
+}
+
+LatencyHistogram LatencyHistogram::Since(const LatencyHistogram& earlier) const {
+  LatencyHistogram recent;
+  for (unsigned b = 0; b < kBuckets; ++b) {
+    recent.buckets[b] = buckets[b] - earlier.buckets[b];
+    if (recent.buckets[b] == 0) continue;
+    recent.min = std::min(recent.min, std::max(BucketLowest(b), min));
+    recent.max = std::min(BucketHighest(b), max);
+  }
+  recent.count = count - earlier.count;
+  recent.sum = sum - earlier.sum;
+  return recent;
 }
 
 double LatencyHistogram::Mean() const {

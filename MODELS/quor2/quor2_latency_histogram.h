@@ -19,6 +19,9 @@ public:
 
   void Add(uint64_t value);
   void Merge(const LatencyHistogram& other);
+  // The values added since `earlier`, a copy of this histogram taken before.
+  // Count, sum and mean are exact; min and max to the precision of a bucket.
+  LatencyHistogram Since(const LatencyHistogram& earlier) const;
 
   uint64_t Count() const { return count; }
   uint64_t Min() const { return count ? min : 0; }
@@ -32,6 +35,7 @@ public:
   // Bucket of a value, and the highest value that falls into a bucket.
   static unsigned BucketOf(uint64_t value);
   static uint64_t BucketHighest(unsigned bucket);
+  static uint64_t BucketLowest(unsigned bucket);
 
 private:
   std::array<uint64_t, kBuckets> buckets{};

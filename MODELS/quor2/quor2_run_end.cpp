@@ -60,13 +60,28 @@ const char* SignalName(int signal) {
   }
 }
 
-bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monitor) {
+namespace {
+sc_core::sc_time NextSliceEnd(const sc_core::sc_time& limit,
+                              const std::vector<RunObserver*>& observers) {
+  sc_core::sc_time end = sc_core::sc_time_stamp() + kSlice;
+  if (limit < end) end = limit;
+  for (const RunObserver* observer : observers) {
+    const sc_core::sc_time stop = observer->NextStop();
+    if (stop > sc_core::sc_time_stamp() && stop < end) end = stop;
+  }
+  return end;
+}
+} // namespace
+
+bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monitor,
+                         const std::vector<RunObserver*>& observers) {
   // The kernel ends each slice after triggering the events due at its end and
   // runs them first in the next one, just as one sc_start(limit) would.
   do {
-    const sc_core::sc_time left = limit - sc_core::sc_time_stamp();
-    sc_core::sc_start(left < kSlice ? left : kSlice);
+    sc_core::sc_start(NextSliceEnd(limit, observers) - sc_core::sc_time_stamp());
+    for (RunObserver* observer : observers) observer->AfterSlice(sc_core::sc_time_stamp());
   } while (sc_core::sc_time_stamp() < limit && !monitor.AllDone() && interruptSignal == 0);
+  for (RunObserver* observer : observers) observer->RunEnded(sc_core::sc_time_stamp());
   if (!monitor.AllDone()) return false;
   SC_REPORT_INFO("/OSCI/SystemC", "Simulation stopped by user.");
   return true;

@@ -9,17 +9,35 @@
 
 #include <systemc>
 
+#include <vector>
+
 namespace Orvane::Internal::QUOR2 {
 
 class kvl_monitor;
 class quor2_quor_controller;
 class quor2_cube;
 
+// Something that looks at the run between slices (time series, progress). It
+// only reads the model, so observing a run leaves its results unchanged.
+class RunObserver {
+public:
+  virtual ~RunObserver() = default;
+  // The next time at which a slice must end for this observer; the run's limit
+  // or later when any time will do.
+  virtual sc_core::sc_time NextStop() const = 0;
+  // Called after every slice, at the slice's end.
+  virtual void AfterSlice(const sc_core::sc_time& now) = 0;
+  // Called once when the run is over, at its end.
+  virtual void RunEnded(const sc_core::sc_time& now) = 0;
+};
+
 // Runs the kernel for `limit`. Returns true when the monitor ended the run
 // because every source was done, announced as a stopped run is. The kernel
 // runs in slices, so an interrupt (see CatchInterrupts) ends the run early at a
 // slice's end; the slices leave the order of events unchanged.
-bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monitor);
+// Every observer sees every slice's end and the run's end.
+bool RunUntilSourcesDone(const sc_core::sc_time& limit, const kvl_monitor& monitor,
+                         const std::vector<RunObserver*>& observers = {});
 
 // From now on SIGINT and SIGTERM stop the run at the next safe point instead of
 // killing the process; a second one kills it as usual.

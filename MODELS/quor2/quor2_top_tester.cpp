@@ -7,7 +7,7 @@
 #include "quor2_messages.h"
 #include "quor2_quor_controller.h"
 #include "quor2_run_end.h"
-#include "quor2_stats_json.h"
+#include "quor2_run_outputs.h"
 #include "quor2_trace_reader.h"
 #include "quor2_utils.h"
 
@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+
 
 using namespace Orvane::Internal::QUOR2;
 
@@ -74,7 +76,7 @@ int sc_main(int argc, char** argv) {
 
   // The generators' seeds are the first draws after this.
   std::srand(cfg.RANDOM_SEED);
-  RunFacts facts;
+  EpochLog::Sources sources;
   char name[32];
   for (unsigned i = 0; i < cfg.NUM_GENERATORS; ++i) {
     if (cfg.USE_TRACE) {
@@ -87,7 +89,7 @@ int sc_main(int argc, char** argv) {
       reader->SetClock(&clk);
       reader->GetRequestSocket()->bind(*controller.requestSockets[i]);
       reader->SetDone(&generatorDone[i]);
-      facts.sources.emplace_back(name, &reader->sourceStats);
+      sources.emplace_back(name, &reader->sourceStats);
     } else {
       std::snprintf(name, sizeof(name), "generator%d", i);
       const unsigned seed = static_cast<unsigned>(std::rand());
@@ -95,7 +97,7 @@ int sc_main(int argc, char** argv) {
       generator->SetClock(&clk);
       generator->GetRequestSocket()->bind(*controller.requestSockets[i]);
       generator->SetDone(&generatorDone[i]);
-      facts.sources.emplace_back(name, &generator->sourceStats);
+      sources.emplace_back(name, &generator->sourceStats);
     }
     monitor.done[i](generatorDone[i]);
   }
@@ -111,22 +113,16 @@ int sc_main(int argc, char** argv) {
 
   cfg.print(std::cout, false);
   ErrorLineWatch errors(std::cout);
+  RunOutputs outputs(cfg, stats, controller, sources, cfg.SIM_TIME, wallStart);
   CatchInterrupts();
-  const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor);
+  const bool sourcesDone = RunUntilSourcesDone(cfg.SIM_TIME, monitor, outputs.Observers());
   ReleaseInterrupts();
   const int signal = InterruptSignal();
   if (signal != 0)
     std::cerr << "Interrupted by " << SignalName(signal) << " at " << sc_core::sc_time_stamp()
               << ": the statistics cover the time simulated so far" << std::endl;
   bool reportWritten = stats.DumpStats(sc_core::sc_time_stamp());
-  if (!cfg.STATS_JSON.empty()) {
-    facts.endTime = sc_core::sc_time_stamp();
-    facts.sourcesDone = sourcesDone;
-    facts.interruptSignal = signal;
-    facts.wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    reportWritten = WriteStatsJson(cfg.STATS_JSON, StatsJson(stats, facts)) && reportWritten;
-  }
+  reportWritten = outputs.Finish(sourcesDone, signal) && reportWritten;
   if (cfg.DUMP_STATE) {
     cube.DumpState();
     controller.DumpState();

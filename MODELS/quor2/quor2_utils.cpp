@@ -797,26 +797,60 @@ bool IsOverride(const std::string& arg, std::string& key, std::string& value) {
 }
 } // namespace
 
+namespace {
+// Options that stand for a key: `--option VALUE`, `--option=VALUE`, or a flag.
+struct KeyOption {
+  const char* option;
+  const char* key;
+  bool flag;  // takes no value: sets the key to true
+};
+constexpr KeyOption kKeyOptions[] = {
+    {"--stats-json", "STATS_JSON", false},
+    {"--epoch-ns", "EPOCH_NS", false},
+    {"--epochs", "EPOCH_FILE", false},
+    {"--progress", "PROGRESS", true},
+    {"--vcd", "VCD_FILE", false},
+};
+
+// Whether `arg` is one of kKeyOptions; takes its value (from the next argument
+// when not joined by '='). Sets `error` when the value is missing.
+bool TakeKeyOption(int argc, const char* const* argv, int& i,
+                   std::vector<std::pair<std::string, std::string>>& taken, std::string& error) {
+  const std::string arg = argv[i];
+  for (const KeyOption& o : kKeyOptions) {
+    const std::string name = o.option;
+    if (o.flag && arg == name) {
+      taken.emplace_back(o.key, "true");
+      return true;
+    }
+    if (o.flag) continue;
+    std::string value;
+    if (arg == name) {
+      if (i + 1 < argc) value = argv[++i];
+    } else if (arg.rfind(name + "=", 0) == 0) {
+      value = arg.substr(name.size() + 1);
+    } else {
+      continue;
+    }
+    if (value.empty() && error.empty()) error = "no value after " + name;
+    taken.emplace_back(o.key, value);
+    return true;
+  }
+  return false;
+}
+} // namespace
+
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
   CommandLine cl;
   // Options with a value may stand anywhere; they are taken out first, so the
   // rest reads as it always did.
   std::vector<std::string> args;
-  std::string statsJson;
-  bool statsJsonGiven = false;
+  std::vector<std::pair<std::string, std::string>> keyOptions;
+  std::string optionError;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--stats-json") {
-      statsJsonGiven = true;
-      if (i + 1 < argc) statsJson = argv[++i];
-    } else if (arg.rfind("--stats-json=", 0) == 0) {
-      statsJsonGiven = true;
-      statsJson = arg.substr(13);
-    } else {
-      args.push_back(arg);
-    }
+    if (!TakeKeyOption(argc, argv, i, keyOptions, optionError)) args.push_back(argv[i]);
   }
-  if (args.empty() && !statsJsonGiven) return cl;
+  if (args.empty() && keyOptions.empty()) return cl;
   const std::string first = args.empty() ? std::string() : args[0];
   if (first == "--help" || first == "-h") {
     cl.action = CommandLine::Help;
@@ -843,14 +877,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     else
       cl.ignored.push_back(args[i]);
   }
-  if (statsJsonGiven) {
-    if (statsJson.empty()) {
-      cl.action = CommandLine::Error;
-      cl.error = "no file name after --stats-json";
-      return cl;
-    }
-    cl.overrides.emplace_back("STATS_JSON", statsJson);
+  if (!optionError.empty()) {
+    cl.action = CommandLine::Error;
+    cl.error = optionError;
+    return cl;
   }
+  for (auto& option : keyOptions) cl.overrides.push_back(std::move(option));
   if (cl.configFile.empty() && first.rfind("-f=", 0) == 0) {
     cl.action = CommandLine::Error;
     cl.error = "no file name after -f=";
@@ -862,6 +894,7 @@ std::string VersionText() { return std::string("quorsim ") + QUORSIM_VERSION; }
 
 std::string HelpText() {
   return "Usage: quorsim [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
+         "               [--epoch-ns N] [--epochs FILE] [--progress] [--vcd FILE]\n"
          "       quorsim KEY=VALUE ...        (built-in defaults, then the overrides)\n"
          "       quorsim --help | --version\n"
          "\n"
@@ -874,6 +907,11 @@ std::string HelpText() {
          "configs/atomics.ini, configs/trace_replay.ini, configs/two_link_stream3.ini,\n"
          "configs/two_link_stream4.ini.\n"
          "--stats-json FILE (or STATS_JSON=FILE) also writes every statistic as JSON.\n"
+         "--epoch-ns N (EPOCH_NS=N) writes a time series, one row per N ns, to\n"
+         "--epochs FILE (EPOCH_FILE=FILE, default epochs.csv).\n"
+         "--progress (PROGRESS=true) shows progress on standard error even when it is\n"
+         "not a terminal.\n"
+         "--vcd FILE (VCD_FILE=FILE) writes the model's signals as VCD waveforms.\n"
          "Warnings go to standard error; errors print an ERROR line and exit with status 1.\n";
 }
 

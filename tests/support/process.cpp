@@ -87,10 +87,11 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 }
 
 ProgramRun RunProgramAndSignal(const std::string& program, const std::vector<std::string>& args,
-                               const std::filesystem::path& workDir, int signal) {
+                               const std::filesystem::path& workDir, int signal,
+                               unsigned afterMs) {
   const pid_t pid = Start(program, args, workDir);
   for (int waited = 0; waited < 2000 && !Catches(pid, signal); ++waited) usleep(10000);
-  usleep(100000);  // let it simulate a little
+  usleep(afterMs * 1000);  // let it simulate a while
   kill(pid, signal);
   return Finish(pid, workDir);
 }

@@ -22,9 +22,10 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::filesystem::path& workDir);
 // The same, but sends `signal` once the program has installed its own handler
-// for it (and a tenth of a second later), as a user's Ctrl-C would.
+// for it (and `afterMs` later), as a user's Ctrl-C would.
 ProgramRun RunProgramAndSignal(const std::string& program, const std::vector<std::string>& args,
-                               const std::filesystem::path& workDir, int signal);
+                               const std::filesystem::path& workDir, int signal,
+                               unsigned afterMs = 100);
 
 // Paths of the built programs and the source tree.
 std::string QuorsimProgram();

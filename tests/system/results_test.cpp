@@ -1,6 +1,7 @@
 // What a run leaves besides its text report: the statistics file agrees with
-// the report of the same run, an interrupted run still reports and says so,
-// and RANDOM_SEED picks another, equally repeatable sample.
+// the report of the same run, the time series adds up to it, an interrupted run
+// still reports and says so, progress stays on standard error, and RANDOM_SEED
+// picks another, equally repeatable sample.
 #include "support/process.h"
 #include "support/report.h"
 
@@ -10,7 +11,10 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 using namespace quortest;
 using nlohmann::json;
@@ -27,6 +31,30 @@ void ExpectPrinted(double printed, const json& value, const std::string& what) {
   ASSERT_TRUE(value.is_number()) << what;
   const double v = value.get<double>();
   EXPECT_NEAR(printed, v, 5e-4 * std::abs(v) + 1e-9) << what;
+}
+
+// The epoch CSV as one map from column name to value per row.
+std::vector<std::map<std::string, std::string>> ReadCsv(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::vector<std::string> header;
+  std::vector<std::map<std::string, std::string>> rows;
+  auto cells = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::stringstream ss(text);
+    for (std::string cell; std::getline(ss, cell, ',');) out.push_back(cell);
+    if (!text.empty() && text.back() == ',') out.emplace_back();
+    return out;
+  };
+  if (std::getline(in, line)) header = cells(line);
+  while (std::getline(in, line)) {
+    const auto values = cells(line);
+    EXPECT_EQ(values.size(), header.size()) << line;
+    std::map<std::string, std::string> row;
+    for (size_t i = 0; i < header.size() && i < values.size(); ++i) row[header[i]] = values[i];
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 } // namespace
@@ -184,4 +212,162 @@ TEST(RandomSeed, AnotherSeedGivesAnotherRepeatableSample) {
   // The default seed is 1: setting it changes only the listing's marker line.
   EXPECT_EQ(ReportSection(one.out), ReportSection(base.out));
   EXPECT_NE(seeded.out.find("[*] [unsigned]: 'RANDOM_SEED'=7\n"), std::string::npos);
+}
+
+// Epoch rows cover the run without gap and add up to its totals; turning the
+// time series on leaves the report unchanged. A last, shorter epoch ends the run.
+TEST(Epochs, RowsAddUpToTheRunTotalsAndLeaveTheReportUnchanged) {
+  const char* configs[] = {"SIM_TIME = 2500\n", "NUM_REQUESTS = 150\nPOSTED_WRITES = true\n",
+                           "NUM_REQUESTS = 150\nPERCENTAGE_READ = 100\n"};
+  for (const char* text : configs) {
+    TempDir dir;
+    const auto config = dir.Write("run.ini", text);
+    const ProgramRun run = RunProgram(
+        QuorsimProgram(), {config, "--stats-json", "s.json", "--epoch-ns", "700"}, dir.path);
+    ASSERT_EQ(run.exitCode, 0) << text << run.out << run.err;
+    const ProgramRun plain = RunProgram(QuorsimProgram(), {config}, dir.path);
+    EXPECT_EQ(ReportSection(run.out), ReportSection(plain.out)) << text;
+
+    const json doc = Load(dir.File("s.json"));
+    const auto rows = ReadCsv(dir.File("epochs.csv"));
+    std::ifstream jsonl(dir.File("epochs.jsonl"));
+    ASSERT_FALSE(rows.empty()) << text;
+    std::map<std::string, uint64_t> sums;
+    double previousEnd = 0, readLatencySum = 0;
+    for (const auto& row : rows) {
+      EXPECT_DOUBLE_EQ(std::stod(row.at("start_ns")), previousEnd) << text;
+      previousEnd = std::stod(row.at("end_ns"));
+      EXPECT_LE(previousEnd - std::stod(row.at("start_ns")), 700.0) << text;
+      for (const char* c : {"reads_answered", "writes_answered", "read_bytes", "write_bytes",
+                            "posted_write_bytes"})
+        sums[c] += std::stoull(row.at(c));
+      if (!row.at("read_latency_mean_ns").empty())
+        readLatencySum += std::stod(row.at("read_latency_mean_ns")) *
+                          static_cast<double>(std::stoull(row.at("reads_answered")));
+      std::string record;
+      ASSERT_TRUE(std::getline(jsonl, record)) << text;
+      const json r = json::parse(record);
+      EXPECT_EQ(r["read_bytes"].get<uint64_t>(), std::stoull(row.at("read_bytes")));
+      EXPECT_EQ(r["writes_answered"].get<uint64_t>(), std::stoull(row.at("writes_answered")));
+    }
+    ExpectPrinted(previousEnd, doc["run"]["simulated_time_ns"], text);
+    const json& d = doc["delivered"];
+    EXPECT_EQ(sums["read_bytes"], d["read_bytes"].get<uint64_t>()) << text;
+    EXPECT_EQ(sums["write_bytes"], d["write_bytes"].get<uint64_t>()) << text;
+    EXPECT_EQ(sums["posted_write_bytes"], d["posted_write_bytes"].get<uint64_t>()) << text;
+    const json& reads = doc["end_to_end_latency"]["reads"];
+    EXPECT_EQ(sums["reads_answered"], reads["count"].get<uint64_t>()) << text;
+    EXPECT_EQ(sums["writes_answered"], doc["end_to_end_latency"]["writes"]["count"].get<uint64_t>());
+    if (sums["reads_answered"] > 0) {
+      EXPECT_NEAR(readLatencySum / static_cast<double>(sums["reads_answered"]),
+                  reads["mean_ns"].get<double>(), 1e-6 * reads["mean_ns"].get<double>());
+    }
+  }
+}
+
+// A run of more than two seconds shows its progress on standard error, ends the
+// line before its last words there, and leaves standard output alone.
+TEST(Progress, ShowsOnStandardErrorOnlyAndEndsItsLine) {
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "SIM_TIME = 10000000\n");
+  const ProgramRun run =
+      RunProgramAndSignal(QuorsimProgram(), {config, "--progress"}, dir.path, SIGINT, 3000);
+  EXPECT_EQ(run.exitCode, 130) << run.err;
+  const auto shown = run.err.find("\rsimulated ");
+  ASSERT_NE(shown, std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" of 10000.0 us (", shown), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" answered/s, about ", shown), std::string::npos) << run.err;
+  const auto interrupted = run.err.find("Interrupted by SIGINT");
+  ASSERT_NE(interrupted, std::string::npos) << run.err;
+  EXPECT_EQ(run.err[interrupted - 1], '\n');
+  EXPECT_EQ(run.out.find('\r'), std::string::npos);
+  EXPECT_EQ(run.out.find("answered/s"), std::string::npos);
+}
+
+// The waveforms are a well-formed VCD file holding the host links, the credit
+// and busy lines and the TSV command buses, and tracing leaves the report as
+// it was.
+TEST(Waveforms, VcdHoldsTheLinksCreditsAndBusesAndLeavesTheReportUnchanged) {
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "SIM_TIME = 1500\n");
+  const ProgramRun run = RunProgram(QuorsimProgram(), {config, "--vcd", "w.vcd"}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const ProgramRun plain = RunProgram(QuorsimProgram(), {config}, dir.path);
+  EXPECT_EQ(ReportSection(run.out), ReportSection(plain.out));
+  EXPECT_EQ(run.out.find("Info:"), std::string::npos) << run.out;
+
+  std::ifstream vcd(dir.File("w.vcd"));
+  std::string line, scope;
+  std::map<std::string, std::string> declared;  // id -> scope.name
+  bool definitionsDone = false, timescale = false, inComment = false;
+  long long lastTime = -1;
+  uint64_t changes = 0;
+  while (std::getline(vcd, line)) {
+    std::istringstream words(line);
+    std::string first;
+    words >> first;
+    if (!definitionsDone) {
+      if (first == "$timescale") timescale = true;
+      if (first == "$scope") words >> scope >> scope;
+      if (first == "$var") {
+        std::string kind, width, id, name;
+        words >> kind >> width >> id >> name;
+        declared[id] = scope + "." + name;
+      }
+      if (first == "$enddefinitions") definitionsDone = true;
+      continue;
+    }
+    if (first == "$comment") inComment = true;
+    if (inComment) {
+      inComment = line.find("$end") == std::string::npos;
+      continue;
+    }
+    if (first.empty() || first[0] == '$') continue;
+    if (first[0] == '#') {
+      const long long t = std::stoll(first.substr(1));
+      EXPECT_GT(t, lastTime);
+      lastTime = t;
+      continue;
+    }
+    // "b101 id" or "1id": the id must have been declared.
+    std::string id;
+    if (first[0] == 'b') words >> id;
+    else id = first.substr(1);
+    EXPECT_EQ(declared.count(id), 1u) << line;
+    ++changes;
+  }
+  EXPECT_TRUE(timescale);
+  ASSERT_TRUE(definitionsDone);
+  EXPECT_LE(lastTime, 1500LL * 1000);  // ps
+  EXPECT_GT(changes, 1000u);
+  for (const char* wanted : {"requestLinks_0.id", "responseLinks_3.id", "commandBus.command",
+                             "linkCreditReturn", "inputBufferBusy", "writeDataCreditReturn"}) {
+    bool found = false;
+    for (const auto& entry : declared) found = found || entry.second.find(wanted) != std::string::npos;
+    EXPECT_TRUE(found) << wanted;
+  }
+}
+
+// quorbench writes the same outputs and takes the same seed from its file.
+TEST(Quorbench, WritesStatisticsAndEpochsAndTakesTheSeed) {
+  TempDir dir;
+  const auto config = dir.Write(
+      "run.ini", "NUM_REQUESTS = 100\nSTATS_JSON = s.json\nEPOCH_NS = 400\n");
+  const ProgramRun run = RunProgram(QuorbenchProgram(), {config}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const json doc = Load(dir.File("s.json"));
+  ASSERT_TRUE(doc.is_object());
+  EXPECT_EQ(doc["run"]["end"], "sources_done");
+  const auto rows = ReadCsv(dir.File("epochs.csv"));
+  uint64_t reads = 0;
+  for (const auto& row : rows) reads += std::stoull(row.at("reads_answered"));
+  EXPECT_EQ(reads, doc["end_to_end_latency"]["reads"]["count"].get<uint64_t>());
+  EXPECT_GT(reads, 0u);
+
+  const auto seeded = dir.Write("seeded.ini", "NUM_REQUESTS = 100\nRANDOM_SEED = 7\n");
+  const auto plain = dir.Write("plain.ini", "NUM_REQUESTS = 100\n");
+  const ProgramRun a = RunProgram(QuorbenchProgram(), {seeded}, dir.path);
+  const ProgramRun b = RunProgram(QuorbenchProgram(), {plain}, dir.path);
+  EXPECT_NE(ReportSection(a.out), ReportSection(b.out));
+  EXPECT_EQ(ReportSection(run.out), ReportSection(b.out));
 }

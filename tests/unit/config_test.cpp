@@ -160,8 +160,8 @@ TEST(ConfigListing, PrinterLeavesTheStreamFormattingAsItFoundIt) {
 
 TEST(ConfigOptionMap, EveryKeyIsAnOptionStartingAtZero) {
   Config cfg;
-  // The 140 listed keys and the 3 listed only when set.
-  EXPECT_EQ(cfg.optionMap.size(), 143u);
+  // The 140 listed keys and the 7 listed only when set.
+  EXPECT_EQ(cfg.optionMap.size(), 147u);
   EXPECT_TRUE(cfg.hasOption("SIM_TIME"));
   EXPECT_TRUE(cfg.hasOption("tRCDr"));
   EXPECT_FALSE(cfg.hasOption("trcdr"));
@@ -175,7 +175,7 @@ TEST(ConfigOptionMap, MarkUpdatedCountsKnownKeysAndIgnoresOthers) {
   cfg.markUpdated("NUM_LINKS");
   cfg.markUpdated("NO_SUCH_KEY");
   EXPECT_EQ(cfg.optionMap.at("NUM_LINKS"), 2u);
-  EXPECT_EQ(cfg.optionMap.size(), 143u);
+  EXPECT_EQ(cfg.optionMap.size(), 147u);
   EXPECT_FALSE(cfg.hasOption("NO_SUCH_KEY"));
 }
 
@@ -281,4 +281,33 @@ TEST(ConfirmDirectory, UncreatablePathAbortsWithItsLine) {
       ::testing::KilledBySignal(SIGABRT),
       "system command to confirm directory /nonexistent-quorsim-parent/child exists has "
       "failed\\.$");
+}
+
+// Options that stand for keys may come anywhere, joined by '=' or not, and end
+// as overrides after those of KEY=VALUE; a missing value is an error.
+TEST(CommandLine, KeyOptionsBecomeOverrides) {
+  struct Case {
+    std::vector<const char*> args;
+    CommandLine::Action action;
+    std::vector<std::pair<std::string, std::string>> overrides;
+  };
+  const Case cases[] = {
+      {{"a.ini", "--epoch-ns", "500", "SIM_TIME=10"},
+       CommandLine::Run,
+       {{"SIM_TIME", "10"}, {"EPOCH_NS", "500"}}},
+      {{"--progress", "a.ini", "--epochs=e.csv", "--stats-json", "s.json"},
+       CommandLine::Run,
+       {{"PROGRESS", "true"}, {"EPOCH_FILE", "e.csv"}, {"STATS_JSON", "s.json"}}},
+      {{"--stats-json=x.json"}, CommandLine::Run, {{"STATS_JSON", "x.json"}}},
+      {{"a.ini", "--epoch-ns"}, CommandLine::Error, {}},
+      {{"a.ini", "--epochs="}, CommandLine::Error, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = {"quorsim"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const CommandLine cl = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(cl.action, c.action) << c.args.front();
+    if (c.action == CommandLine::Run) EXPECT_EQ(cl.overrides, c.overrides) << c.args.front();
+    else EXPECT_FALSE(cl.error.empty());
+  }
 }

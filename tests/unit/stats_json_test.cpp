@@ -68,6 +68,30 @@ TEST(LatencyHistogram, MergingEqualsAddingEverythingToOne) {
   for (double p : {1.0, 50.0, 99.9}) EXPECT_EQ(a.Percentile(p), all.Percentile(p));
 }
 
+// What was added since a copy equals a histogram of only those values: count
+// and mean exactly, percentiles and extremes to a bucket.
+TEST(LatencyHistogram, SinceACopyHoldsOnlyTheLaterValues) {
+  std::mt19937_64 rng(77);
+  for (int round = 0; round < 20; ++round) {
+    LatencyHistogram all, later;
+    for (int i = 0; i < 300; ++i) all.Add(rng() % 2000000);
+    const LatencyHistogram copy = all;
+    for (int i = 0, n = static_cast<int>(rng() % 400); i < n; ++i) {
+      const uint64_t v = rng() >> (rng() % 64);
+      all.Add(v);
+      later.Add(v);
+    }
+    const LatencyHistogram recent = all.Since(copy);
+    ASSERT_EQ(recent.Count(), later.Count());
+    EXPECT_NEAR(recent.Mean(), later.Mean(), 1e-9 * later.Mean() + 1e-9);
+    for (double p : {0.0, 50.0, 99.0, 100.0})
+      EXPECT_EQ(LatencyHistogram::BucketOf(recent.Percentile(p)),
+                LatencyHistogram::BucketOf(later.Percentile(p))) << p;
+    EXPECT_EQ(LatencyHistogram::BucketOf(recent.Min()), LatencyHistogram::BucketOf(later.Min()));
+    EXPECT_EQ(LatencyHistogram::BucketOf(recent.Max()), LatencyHistogram::BucketOf(later.Max()));
+  }
+}
+
 // 800 us at 10 Gbps on 16 lanes: 1e6 flit slots per link, and a byte count B
 // gives B / 800000 GB/s.
 TEST(StatsJson, CarriesTheReportFiguresWithUnitsAndTheSourcesFigures) {

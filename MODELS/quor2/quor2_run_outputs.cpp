@@ -1,0 +1,54 @@
+#include "quor2_run_outputs.h"
+
+#include "quor2_messages.h"
+
+#include <iostream>
+
+#include <unistd.h>
+
+namespace Orvane::Internal::QUOR2 {
+
+RunOutputs::RunOutputs(const Config& cfg, const StatsKeeper& stats,
+                       const quor2_quor_controller& controller, const EpochLog::Sources& sources,
+                       const sc_core::sc_time& limit,
+                       std::chrono::steady_clock::time_point wallStart)
+    : cfg(cfg), stats(stats), wallStart(wallStart) {
+  facts.sources = sources;
+  if (!cfg.VCD_FILE.empty()) {
+    waveforms = std::make_unique<Waveforms>(cfg.VCD_FILE);
+    std::cerr << "Tracing " << waveforms->Count() << " signals to " << waveforms->Path()
+              << std::endl;
+  }
+  if (cfg.EPOCH_NS > 0) {
+    epochs = std::make_unique<EpochLog>(
+        cfg, stats, controller, sources, cfg.EPOCH_FILE,
+        cfg.STATS_JSON.empty() ? std::string() : EpochLog::JsonLinesPathFor(cfg.EPOCH_FILE));
+    if (!epochs->Open()) ExitRun(1);
+    observers.push_back(epochs.get());
+  }
+  if (cfg.PROGRESS || isatty(STDERR_FILENO)) {
+    std::vector<const SourceStats*> sourceStats;
+    for (const auto& source : sources) sourceStats.push_back(source.second);
+    progress = std::make_unique<ProgressLine>(std::cerr, limit, sourceStats);
+    observers.push_back(progress.get());
+  }
+}
+
+bool RunOutputs::Finish(bool sourcesDone, int interruptSignal) {
+  bool written = true;
+  if (epochs && !epochs->Good()) {
+    std::cout << "ERROR - writing the epoch file '" << cfg.EPOCH_FILE << "' failed" << std::endl;
+    written = false;
+  }
+  if (!cfg.STATS_JSON.empty()) {
+    facts.endTime = sc_core::sc_time_stamp();
+    facts.sourcesDone = sourcesDone;
+    facts.interruptSignal = interruptSignal;
+    facts.wallSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    written = WriteStatsJson(cfg.STATS_JSON, StatsJson(stats, facts)) && written;
+  }
+  return written;
+}
+
+} // namespace Orvane::Internal::QUOR2
