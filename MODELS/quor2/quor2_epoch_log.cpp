@@ -46,19 +46,19 @@ std::string EpochLog::JsonLinesPathFor(const std::string& csvPath) {
 bool EpochLog::Open() {
   csv.open(csvPath, std::ios::trunc);
   if (!csv) {
-    std::cout << "ERROR - cannot write the epoch file '" << csvPath << "' (EPOCH_FILE)"
+    std::cerr << "ERROR - cannot write the epoch file '" << csvPath << "' (EPOCH_FILE)"
               << std::endl;
     return false;
   }
   if (!jsonLinesPath.empty()) {
     jsonLines.open(jsonLinesPath, std::ios::trunc);
     if (!jsonLines) {
-      std::cout << "ERROR - cannot write the epoch records '" << jsonLinesPath << "'"
+      std::cerr << "ERROR - cannot write the epoch records '" << jsonLinesPath << "'"
                 << std::endl;
       return false;
     }
   }
-  atStart = Take();
+  atStart = Take(epochStart);
   WriteHeader();
   return true;
 }
@@ -67,20 +67,26 @@ bool EpochLog::Good() const {
   return csv.good() && (jsonLinesPath.empty() || jsonLines.good());
 }
 
-EpochLog::Snapshot EpochLog::Take() const {
+EpochLog::Snapshot EpochLog::Take(const sc_core::sc_time& now) const {
   Snapshot snap;
   for (const auto& source : sources) snap.sources.push_back(*source.second);
   for (uint64_t bytes : stats.perVaultPostedWriteBytes) snap.postedWriteBytes += bytes;
+  for (size_t l = 0; l < stats.perLinkDeliveredBytes.size(); ++l)
+    snap.linkBytes.push_back(stats.perLinkDeliveredBytes[l] + stats.perLinkPostedWriteBytes[l]);
+  snap.outstandingArea = controller.outstandingRequests.AreaAt(now);
+  snap.bufferArea = controller.bufferedRequestFlits.AreaAt(now);
   return snap;
 }
 
 void EpochLog::WriteHeader() {
   csv << "epoch,start_ns,end_ns";
   for (const auto& source : sources) csv << ',' << source.first << "_bandwidth_gbps";
+  for (size_t l = 0; l < stats.perLinkDeliveredBytes.size(); ++l)
+    csv << ",link" << l << "_bandwidth_gbps";
   csv << ",reads_answered,writes_answered,read_share,read_bytes,write_bytes,"
          "posted_write_bytes,total_bandwidth_gbps,read_latency_mean_ns,read_latency_p99_ns,"
-         "write_latency_mean_ns,write_latency_p99_ns,outstanding_requests_at_end,"
-         "host_buffer_flits_at_end\n";
+         "write_latency_mean_ns,write_latency_p99_ns,outstanding_requests_mean,"
+         "outstanding_requests_at_end,host_buffer_flits_mean,host_buffer_flits_at_end\n";
 }
 
 void EpochLog::AfterSlice(const sc_core::sc_time& now) {
@@ -95,7 +101,7 @@ void EpochLog::RunEnded(const sc_core::sc_time& now) {
 }
 
 void EpochLog::CloseEpoch(const sc_core::sc_time& end) {
-  const Snapshot atEnd = Take();
+  const Snapshot atEnd = Take(end);
   const sc_core::sc_time span = end - epochStart;
   LatencyHistogram reads, writes;
   uint64_t readBytes = 0, writeBytes = 0;
@@ -113,6 +119,9 @@ void EpochLog::CloseEpoch(const sc_core::sc_time& end) {
     sourceGbps.push_back(Gbps(r + w, span));
     perSource[sources[i].first] = sourceGbps.back();
   }
+  nlohmann::ordered_json perLink = nlohmann::ordered_json::array();
+  for (size_t l = 0; l < atEnd.linkBytes.size(); ++l)
+    perLink.push_back(Gbps(atEnd.linkBytes[l] - atStart.linkBytes[l], span));
   const uint64_t posted = atEnd.postedWriteBytes - atStart.postedWriteBytes;
   const uint64_t answered = reads.Count() + writes.Count();
   uint64_t outstanding = 0;
@@ -126,6 +135,7 @@ void EpochLog::CloseEpoch(const sc_core::sc_time& end) {
   row["start_ns"] = Ns(epochStart);
   row["end_ns"] = Ns(end);
   row["source_bandwidth_gbps"] = perSource;
+  row["link_bandwidth_gbps"] = perLink;
   row["reads_answered"] = reads.Count();
   row["writes_answered"] = writes.Count();
   row["read_share"] = answered ? nlohmann::ordered_json(static_cast<double>(reads.Count()) /
@@ -139,13 +149,16 @@ void EpochLog::CloseEpoch(const sc_core::sc_time& end) {
   row["read_latency_p99_ns"] = LatencyNs(reads, false);
   row["write_latency_mean_ns"] = LatencyNs(writes, true);
   row["write_latency_p99_ns"] = LatencyNs(writes, false);
+  row["outstanding_requests_mean"] =
+      MeanLevel(atStart.outstandingArea, atEnd.outstandingArea, span);
   row["outstanding_requests_at_end"] = outstanding;
+  row["host_buffer_flits_mean"] = MeanLevel(atStart.bufferArea, atEnd.bufferArea, span);
   row["host_buffer_flits_at_end"] = bufferFlits;
 
   // The CSV row holds the same values in the same order; null is an empty cell.
   bool first = true;
   for (const auto& [key, value] : row.items()) {
-    if (key == "source_bandwidth_gbps") {
+    if (key == "source_bandwidth_gbps" || key == "link_bandwidth_gbps") {
       for (const auto& [name, gbps] : value.items()) csv << ',' << gbps.dump();
       continue;
     }

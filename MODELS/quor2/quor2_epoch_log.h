@@ -1,9 +1,9 @@
 // The run as a time series (EPOCH_NS): at the end of every epoch one CSV row
-// with what the sources got back in that epoch (bytes per source and in all,
-// reads and writes answered, end-to-end latency mean and p99) and the host's
-// queues at the epoch's end; with JSON statistics on, the same as one JSON Lines
-// record per epoch. The rows of a run add up to its totals. docs/statistics.md
-// describes every column.
+// with what the sources got back in that epoch (bytes per source, per link and
+// in all, reads and writes answered, end-to-end latency mean and p99) and the
+// host's queues (mean over the epoch and level at its end); with JSON
+// statistics on, the same as one JSON Lines record per epoch. The rows of a run
+// add up to its totals. docs/statistics.md describes every column.
 #ifndef QUOR2_EPOCH_LOG_H
 #define QUOR2_EPOCH_LOG_H
 
@@ -45,8 +45,11 @@ private:
   struct Snapshot {
     std::vector<SourceStats> sources;
     uint64_t postedWriteBytes = 0;
+    std::vector<uint64_t> linkBytes;  // delivered, posted writes included
+    uint64_t outstandingArea = 0;
+    uint64_t bufferArea = 0;
   };
-  Snapshot Take() const;
+  Snapshot Take(const sc_core::sc_time& now) const;
   void WriteHeader();
   void CloseEpoch(const sc_core::sc_time& end);
 

@@ -232,6 +232,7 @@ unsigned quor2_quor_controller::TakeTag(unsigned link, tlm::tlm_generic_payload&
                                         int generatorID) {
   const unsigned tag = perLinkFreeTags[link].front();
   perLinkFreeTags[link].pop_front();
+  outstandingRequests.Change(1, sc_core::sc_time_stamp());
   trans.set_streaming_width(link);
   outstandingTransactions[tag] = &trans;
   outstandingTransactionSources[tag] = static_cast<unsigned>(generatorID);
@@ -246,6 +247,7 @@ void quor2_quor_controller::AppendPacket(unsigned link, unsigned tag, QUORComman
     if (n == 1) handle->leadingNullFlits = leadingNulls;
     buffer.push_back(handle);
   }
+  bufferedRequestFlits.Change(flits, sc_core::sc_time_stamp());
 }
 
 void quor2_quor_controller::CountRequestSize(std::vector<uint64_t>& counters, unsigned length) {
@@ -293,6 +295,7 @@ void quor2_quor_controller::IssueOnLink(unsigned link, const sc_time& now) {
   }
   requestLinks[link].write(buffer.front());
   buffer.pop_front();
+  bufferedRequestFlits.Change(-1, now);
 
   const uint64_t ticks = (now - perLinkTokenSample[link]).value();
   stats.perLinkHostTokens[link] += static_cast<uint32_t>(perLinkTokens[link] * ticks);
@@ -391,7 +394,10 @@ void quor2_quor_controller::CompleteResponse(unsigned link, const Flit& tail, co
     responseEvent.notify();
   }
   perLinkTokens[link] += tail.returnTokens;
-  if (tag < outstandingTransactions.size()) perLinkFreeTags[link].push_back(tag);
+  if (tag < outstandingTransactions.size()) {
+    perLinkFreeTags[link].push_back(tag);
+    outstandingRequests.Change(-1, now);
+  }
 
   if (isRead) {
     ++stats.perLinkReadResponses[link];
@@ -445,6 +451,7 @@ void quor2_quor_controller::ReturnOpenLoop() {
     while (!queue.empty()) {
       tlm::tlm_generic_payload* payload = queue.front();
       queue.pop_front();
+      CountDelivered(*payload);
       tlmPhase = tlm::BEGIN_RESP;
       (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
     }
@@ -464,6 +471,7 @@ void quor2_quor_controller::ReturnClosedLoop() {
       const tlm::tlm_command command = payload->get_command();
       const unsigned length = payload->get_data_length();
       const unsigned link = payload->get_streaming_width();
+      CountDelivered(*payload);
       tlmPhase = tlm::BEGIN_RESP;
       returnValue = (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
       if (returnValue == tlm::TLM_UPDATED || returnValue == tlm::TLM_COMPLETED) {
@@ -479,6 +487,14 @@ void quor2_quor_controller::ReturnClosedLoop() {
       responseEvent.notify(nextAvailableResponseTime[i] - now);
     }
   }
+}
+
+// Bytes of a response handed to its source now, on the link it came by (the
+// tag's link, kept in the streaming width): the sources count the same bytes.
+void quor2_quor_controller::CountDelivered(const tlm::tlm_generic_payload& payload) {
+  const unsigned link = payload.get_streaming_width();
+  if (link < stats.perLinkDeliveredBytes.size())
+    stats.perLinkDeliveredBytes[link] += payload.get_data_length();
 }
 
 void quor2_quor_controller::EarnTokens(tlm::tlm_command command, unsigned length, unsigned link) {
@@ -548,6 +564,9 @@ void quor2_quor_controller::CheckAtRest(RestCheck& check) const {
     check.ExpectEmpty(me + ".requestBuffers" + link, requestBuffers[l].size());
   }
   check.ExpectAllEmpty(me + ".pendingResponses", pendingResponses);
+  check.Expect(me + ".outstandingRequests", static_cast<int64_t>(outstandingRequests.Level()), 0);
+  check.Expect(me + ".bufferedRequestFlits", static_cast<int64_t>(bufferedRequestFlits.Level()),
+               0);
   std::size_t parked = 0;
   for (const bool waiting : transactionWaiting) parked += waiting;
   check.ExpectEmpty(me + ".transactionWaiting", parked);

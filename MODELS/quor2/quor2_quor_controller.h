@@ -9,6 +9,7 @@
 
 #include "quor2_call_wrapper.h"
 #include "quor2_flit_p.h"
+#include "quor2_occupancy.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -80,6 +81,10 @@ public:
   unsigned incomingDestinationLink = 0;
   std::vector<bool> returningResponse;
   std::vector<sc_core::sc_time> nextAvailableResponseTime;
+  // Over all links, for the time series and the statistics file: requests that
+  // hold a tag (sent, not yet answered) and flits waiting in requestBuffers.
+  Occupancy outstandingRequests;
+  Occupancy bufferedRequestFlits;
 
   SC_HAS_PROCESS(quor2_quor_controller);
   quor2_quor_controller(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats);
@@ -121,6 +126,7 @@ private:
   void ReturnOpenLoop();
   void ReturnClosedLoop();
   void EarnTokens(tlm::tlm_command command, unsigned length, unsigned link);
+  void CountDelivered(const tlm::tlm_generic_payload& payload);
 };
 
 } // namespace Orvane::Internal::QUOR2

@@ -1,7 +1,9 @@
 #include "quor2_run_outputs.h"
 
 #include "quor2_messages.h"
+#include "quor2_quor_controller.h"
 
+#include <fstream>
 #include <iostream>
 
 #include <unistd.h>
@@ -14,7 +16,16 @@ RunOutputs::RunOutputs(const Config& cfg, const StatsKeeper& stats,
                        std::chrono::steady_clock::time_point wallStart)
     : cfg(cfg), stats(stats), wallStart(wallStart) {
   facts.sources = sources;
+  facts.outstandingRequests = &controller.outstandingRequests;
+  facts.bufferedRequestFlits = &controller.bufferedRequestFlits;
   if (!cfg.VCD_FILE.empty()) {
+    // The kernel opens the file only when the run starts, and a failure there
+    // ends it with an exception: find out now.
+    if (!std::ofstream(Waveforms::PathFor(cfg.VCD_FILE))) {
+      std::cerr << "ERROR - cannot write the waveform file '" << Waveforms::PathFor(cfg.VCD_FILE)
+                << "' (VCD_FILE)" << std::endl;
+      ExitRun(1);
+    }
     waveforms = std::make_unique<Waveforms>(cfg.VCD_FILE);
     std::cerr << "Tracing " << waveforms->Count() << " signals to " << waveforms->Path()
               << std::endl;
@@ -37,7 +48,7 @@ RunOutputs::RunOutputs(const Config& cfg, const StatsKeeper& stats,
 bool RunOutputs::Finish(bool sourcesDone, int interruptSignal) {
   bool written = true;
   if (epochs && !epochs->Good()) {
-    std::cout << "ERROR - writing the epoch file '" << cfg.EPOCH_FILE << "' failed" << std::endl;
+    std::cerr << "ERROR - writing the epoch file '" << cfg.EPOCH_FILE << "' failed" << std::endl;
     written = false;
   }
   if (!cfg.STATS_JSON.empty()) {

@@ -133,6 +133,11 @@ ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
                                              : ordered_json(Single(static_cast<float>(reads) /
                                                                    static_cast<float>(reads + writes) *
                                                                    100.0f));
+  auto meanLevel = [&](const Occupancy* o) {
+    return o ? ordered_json(MeanLevel(0, o->AreaAt(endTime), endTime)) : ordered_json(nullptr);
+  };
+  host["outstanding_requests_mean"] = meanLevel(run.outstandingRequests);
+  host["request_buffer_flits_mean"] = meanLevel(run.bufferedRequestFlits);
 
   doc["links"] = ordered_json::array();
   for (unsigned i = 0; i < cfg.NUM_LINKS; ++i) {
@@ -165,6 +170,9 @@ ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
     link["read_bytes"] = s.perLinkDataMovementRead[i];
     link["write_bandwidth_gbps"] = gbps(s.perLinkDataMovementWrite[i]);
     link["write_bytes"] = s.perLinkDataMovementWrite[i];
+    const uint64_t delivered = s.perLinkDeliveredBytes[i] + s.perLinkPostedWriteBytes[i];
+    link["delivered_bytes"] = delivered;
+    link["delivered_bandwidth_gbps"] = gbps(delivered);
     const uint64_t n = s.QUORContPerLinkReadRespLocal[i] + s.QUORContPerLinkReadRespRemote[i];
     ordered_json& lat = link["read_latency"];
     lat["count"] = n;

@@ -5,6 +5,7 @@
 #ifndef QUOR2_STATS_JSON_H
 #define QUOR2_STATS_JSON_H
 
+#include "quor2_occupancy.h"
 #include "quor2_source_stats.h"
 #include "quor2_utils.h"
 
@@ -22,6 +23,9 @@ struct RunFacts {
   int interruptSignal = 0;   // 0: not interrupted
   // The sources in index order, with their names.
   std::vector<std::pair<std::string, const SourceStats*>> sources;
+  // The host controller's queues over all links; null: not reported.
+  const Occupancy* outstandingRequests = nullptr;
+  const Occupancy* bufferedRequestFlits = nullptr;
 };
 
 nlohmann::ordered_json StatsJson(const StatsKeeper& stats, const RunFacts& run);

@@ -960,6 +960,7 @@ StatsKeeper::StatsKeeper(const Config& cfg)
                             std::vector<u64>(cfg.NUM_QUADS + cfg.VAULTS_PER_QUAD - 1, 0)),
       perLSWSourceBufferAvg(cfg.NUM_QUADS, std::vector<u64>(cfg.NUM_QUADS, 0)),
       perLSWFlitBandwidth(cfg.NUM_QUADS, 0), perVaultPostedWriteBytes(cfg.NUM_VAULTS, 0),
+      perLinkDeliveredBytes(cfg.NUM_LINKS, 0), perLinkPostedWriteBytes(cfg.NUM_LINKS, 0),
       cfg(cfg) {}
 
 bool StatsKeeper::DumpStats(sc_time endTime) {

@@ -233,6 +233,12 @@ public:
   // Bytes of posted writes taken in by each vault: delivered, though never
   // answered. Only the statistics file reports it.
   std::vector<u64> perVaultPostedWriteBytes;
+  // The same delivered bytes by the link they took: those of answered reads
+  // and writes as the host hands each response to its source, and those of
+  // posted writes as a vault takes them in. Only the statistics file and the
+  // time series report them.
+  std::vector<u64> perLinkDeliveredBytes;
+  std::vector<u64> perLinkPostedWriteBytes;
   const Config& cfg;
 
   explicit StatsKeeper(const Config& cfg);

@@ -128,7 +128,7 @@ void quor2_vault_controller::TakeFlit(const Flit_P& flit, const sc_time& now) {
     }
     stats.perVaultWrites[id]++;
     stats.perVaultDataCount[id] += f.requestLength;
-    if (f.command == P_WRITE_REQUEST) stats.perVaultPostedWriteBytes[id] += f.requestLength;
+    if (f.command == P_WRITE_REQUEST) CountPostedWrite(f);
     EnqueueTransaction(flit, now);
     break;
   case ATOMIC_BWR:
@@ -150,6 +150,14 @@ void quor2_vault_controller::TakeFlit(const Flit_P& flit, const sc_time& now) {
                 << std::endl;
     break;
   }
+}
+
+// A posted write is delivered once its vault takes it in; a flit from a test
+// double that came by no link counts for its vault only.
+void quor2_vault_controller::CountPostedWrite(const Flit& tail) {
+  stats.perVaultPostedWriteBytes[id] += tail.requestLength;
+  if (tail.sourceLink < stats.perLinkPostedWriteBytes.size())
+    stats.perLinkPostedWriteBytes[tail.sourceLink] += tail.requestLength;
 }
 
 void quor2_vault_controller::EnqueueTransaction(const Flit_P& flit, const sc_time& now) {

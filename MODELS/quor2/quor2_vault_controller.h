@@ -126,6 +126,7 @@ private:
 
   void TakeFlit(const Flit_P& flit, const sc_core::sc_time& now);
   void EnqueueTransaction(const Flit_P& flit, const sc_core::sc_time& now);
+  void CountPostedWrite(const Flit& tail);
   void AdmitRefresh(const sc_core::sc_time& ready);
   void AdmitTransaction(const Flit_P& flit, const sc_core::sc_time& now,
                         const sc_core::sc_time& ready);

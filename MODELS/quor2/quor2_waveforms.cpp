@@ -3,6 +3,8 @@
 #include "quor2_dram_bus_packet.h"
 #include "quor2_flit_p.h"
 
+#include <exception>
+
 namespace Orvane::Internal::QUOR2 {
 
 namespace {
@@ -25,9 +27,11 @@ bool TraceAs(sc_core::sc_trace_file* file, sc_core::sc_object* object) {
 }
 } // namespace
 
+std::string Waveforms::PathFor(const std::string& path) { return WithoutVcdSuffix(path) + ".vcd"; }
+
 Waveforms::Waveforms(const std::string& path) {
   const std::string base = WithoutVcdSuffix(path);
-  filePath = base + ".vcd";
+  filePath = PathFor(path);
   file = sc_core::sc_create_vcd_trace_file(base.c_str());
   // The kernel announces the time unit on standard output, which holds the
   // report only.
@@ -37,7 +41,9 @@ Waveforms::Waveforms(const std::string& path) {
 }
 
 Waveforms::~Waveforms() {
-  if (file) sc_core::sc_close_vcd_trace_file(file);
+  // While an error from the kernel unwinds, the file may never have been
+  // initialised, and closing such a file divides by zero.
+  if (file && std::uncaught_exceptions() == 0) sc_core::sc_close_vcd_trace_file(file);
 }
 
 void Waveforms::TraceTree(const std::vector<sc_core::sc_object*>& objects) {

@@ -25,6 +25,8 @@ public:
   unsigned Count() const { return traced; }
   // The file written.
   const std::string& Path() const { return filePath; }
+  // The file written for VCD_FILE = `path`.
+  static std::string PathFor(const std::string& path);
 
 private:
   void TraceTree(const std::vector<sc_core::sc_object*>& objects);

@@ -1,7 +1,8 @@
 // What a run leaves besides its text report: the statistics file agrees with
-// the report of the same run, the time series adds up to it, an interrupted run
-// still reports and says so, progress stays on standard error, and RANDOM_SEED
-// picks another, equally repeatable sample.
+// the report of the same run, the time series adds up to it (per link too), an
+// interrupted run still reports and says so, progress stays on standard error,
+// waveforms are well formed, RANDOM_SEED picks another, equally repeatable
+// sample, and an output that cannot be written is an error.
 #include "support/process.h"
 #include "support/report.h"
 
@@ -214,9 +215,25 @@ TEST(RandomSeed, AnotherSeedGivesAnotherRepeatableSample) {
   EXPECT_NE(seeded.out.find("[*] [unsigned]: 'RANDOM_SEED'=7\n"), std::string::npos);
 }
 
-// Epoch rows cover the run without gap and add up to its totals; turning the
-// time series on leaves the report unchanged. A last, shorter epoch ends the run.
-TEST(Epochs, RowsAddUpToTheRunTotalsAndLeaveTheReportUnchanged) {
+// Standard output less the listing lines of `keys`, which a run that sets them
+// adds (each exactly once); what is left must be the output of a run without them.
+std::string WithoutListed(std::string out, const std::vector<std::string>& keys) {
+  for (const auto& key : keys) {
+    const std::string marker = "]: '" + key + "'=";
+    const auto at = out.find(marker);
+    EXPECT_NE(at, std::string::npos) << key;
+    if (at == std::string::npos) continue;
+    EXPECT_EQ(out.find(marker, at + 1), std::string::npos) << key;
+    const auto begin = out.rfind('\n', at) + 1;
+    out.erase(begin, out.find('\n', at) + 1 - begin);
+  }
+  return out;
+}
+
+// Epoch rows cover the run without gap and add up to its totals, per link too;
+// the queue means agree with the run's; turning the time series on leaves
+// standard output as it was. A last, shorter epoch ends the run.
+TEST(Epochs, RowsAddUpToTheRunTotalsAndLeaveTheOutputUnchanged) {
   const char* configs[] = {"SIM_TIME = 2500\n", "NUM_REQUESTS = 150\nPOSTED_WRITES = true\n",
                            "NUM_REQUESTS = 150\nPERCENTAGE_READ = 100\n"};
   for (const char* text : configs) {
@@ -226,21 +243,29 @@ TEST(Epochs, RowsAddUpToTheRunTotalsAndLeaveTheReportUnchanged) {
         QuorsimProgram(), {config, "--stats-json", "s.json", "--epoch-ns", "700"}, dir.path);
     ASSERT_EQ(run.exitCode, 0) << text << run.out << run.err;
     const ProgramRun plain = RunProgram(QuorsimProgram(), {config}, dir.path);
-    EXPECT_EQ(ReportSection(run.out), ReportSection(plain.out)) << text;
+    EXPECT_EQ(WithoutListed(run.out, {"STATS_JSON", "EPOCH_NS"}), plain.out) << text;
 
     const json doc = Load(dir.File("s.json"));
     const auto rows = ReadCsv(dir.File("epochs.csv"));
     std::ifstream jsonl(dir.File("epochs.jsonl"));
     ASSERT_FALSE(rows.empty()) << text;
+    const size_t links = doc["links"].size();
     std::map<std::string, uint64_t> sums;
-    double previousEnd = 0, readLatencySum = 0;
+    std::vector<double> linkBytes(links, 0.0);
+    double previousEnd = 0, readLatencySum = 0, outstandingArea = 0, bufferArea = 0;
     for (const auto& row : rows) {
-      EXPECT_DOUBLE_EQ(std::stod(row.at("start_ns")), previousEnd) << text;
+      const double start = std::stod(row.at("start_ns"));
+      EXPECT_DOUBLE_EQ(start, previousEnd) << text;
       previousEnd = std::stod(row.at("end_ns"));
-      EXPECT_LE(previousEnd - std::stod(row.at("start_ns")), 700.0) << text;
+      const double span = previousEnd - start;
+      EXPECT_LE(span, 700.0) << text;
       for (const char* c : {"reads_answered", "writes_answered", "read_bytes", "write_bytes",
                             "posted_write_bytes"})
         sums[c] += std::stoull(row.at(c));
+      for (size_t l = 0; l < links; ++l)
+        linkBytes[l] += std::stod(row.at("link" + std::to_string(l) + "_bandwidth_gbps")) * span;
+      outstandingArea += std::stod(row.at("outstanding_requests_mean")) * span;
+      bufferArea += std::stod(row.at("host_buffer_flits_mean")) * span;
       if (!row.at("read_latency_mean_ns").empty())
         readLatencySum += std::stod(row.at("read_latency_mean_ns")) *
                           static_cast<double>(std::stoull(row.at("reads_answered")));
@@ -249,6 +274,7 @@ TEST(Epochs, RowsAddUpToTheRunTotalsAndLeaveTheReportUnchanged) {
       const json r = json::parse(record);
       EXPECT_EQ(r["read_bytes"].get<uint64_t>(), std::stoull(row.at("read_bytes")));
       EXPECT_EQ(r["writes_answered"].get<uint64_t>(), std::stoull(row.at("writes_answered")));
+      EXPECT_EQ(r["link_bandwidth_gbps"].size(), links);
     }
     ExpectPrinted(previousEnd, doc["run"]["simulated_time_ns"], text);
     const json& d = doc["delivered"];
@@ -262,39 +288,75 @@ TEST(Epochs, RowsAddUpToTheRunTotalsAndLeaveTheReportUnchanged) {
       EXPECT_NEAR(readLatencySum / static_cast<double>(sums["reads_answered"]),
                   reads["mean_ns"].get<double>(), 1e-6 * reads["mean_ns"].get<double>());
     }
+    // Every delivered byte took one link.
+    uint64_t overLinks = 0;
+    for (size_t l = 0; l < links; ++l) {
+      const uint64_t bytes = doc["links"][l]["delivered_bytes"].get<uint64_t>();
+      overLinks += bytes;
+      EXPECT_NEAR(linkBytes[l], static_cast<double>(bytes), 1e-6 * static_cast<double>(bytes) + 1e-6)
+          << text << " link " << l;
+    }
+    EXPECT_EQ(overLinks, d["total_bytes"].get<uint64_t>()) << text;
+    const json& host = doc["host_controller"];
+    EXPECT_NEAR(outstandingArea / previousEnd, host["outstanding_requests_mean"].get<double>(), 1e-6)
+        << text;
+    EXPECT_NEAR(bufferArea / previousEnd, host["request_buffer_flits_mean"].get<double>(), 1e-6)
+        << text;
+    if (doc["run"]["end"] == "sources_done" && host["writes"] == 0) {
+      // A read holds its tag from before its request leaves the host (where the
+      // link latency starts) until its response arrives (before it reaches the
+      // source, where the end-to-end latency ends): the time-weighted count of
+      // tags in use lies between the two sums of latencies.
+      double linkLatencySum = 0;
+      for (const auto& link : doc["links"])
+        linkLatencySum += link["read_latency"]["mean_ns"].get<double>() *
+                          link["read_latency"]["count"].get<double>();
+      const double e2eSum = reads["mean_ns"].get<double>() * reads["count"].get<double>();
+      EXPECT_GT(linkLatencySum, 0) << text;
+      EXPECT_GE(outstandingArea, linkLatencySum * (1 - 1e-6)) << text;
+      EXPECT_LE(outstandingArea, e2eSum * (1 + 1e-6)) << text;
+    }
   }
 }
 
-// A run of more than two seconds shows its progress on standard error, ends the
-// line before its last words there, and leaves standard output alone.
-TEST(Progress, ShowsOnStandardErrorOnlyAndEndsItsLine) {
+// A run of more than two seconds shows its progress on standard error and ends
+// that line; standard output stays byte for byte the committed one, with the
+// time series and the statistics file on as well.
+TEST(Progress, ShowsOnStandardErrorOnlyAndLeavesTheOutputAsCommitted) {
   TempDir dir;
-  const auto config = dir.Write("run.ini", "SIM_TIME = 10000000\n");
-  const ProgramRun run =
-      RunProgramAndSignal(QuorsimProgram(), {config, "--progress"}, dir.path, SIGINT, 3000);
-  EXPECT_EQ(run.exitCode, 130) << run.err;
+  const std::string source = SourceDir();
+  const ProgramRun run = RunProgram(
+      QuorsimProgram(),
+      {source + "/configs/default.ini", "--progress", "--epoch-ns", "25000", "--stats-json", "s.json"},
+      dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::ifstream golden(source + "/tests/golden/expected/configs-default.out", std::ios::binary);
+  std::stringstream expected;
+  expected << golden.rdbuf();
+  EXPECT_EQ(WithoutListed(run.out, {"STATS_JSON", "EPOCH_NS", "PROGRESS"}), expected.str());
+  EXPECT_EQ(run.out.find('\r'), std::string::npos);
+
   const auto shown = run.err.find("\rsimulated ");
   ASSERT_NE(shown, std::string::npos) << run.err;
-  EXPECT_NE(run.err.find(" of 10000.0 us (", shown), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" of 100.0 us (", shown), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(" answered/s, about ", shown), std::string::npos) << run.err;
-  const auto interrupted = run.err.find("Interrupted by SIGINT");
-  ASSERT_NE(interrupted, std::string::npos) << run.err;
-  EXPECT_EQ(run.err[interrupted - 1], '\n');
-  EXPECT_EQ(run.out.find('\r'), std::string::npos);
-  EXPECT_EQ(run.out.find("answered/s"), std::string::npos);
+  // The last drawing is the whole run's, and ends the line.
+  const auto last = run.err.rfind("\rsimulated ");
+  EXPECT_NE(run.err.find("simulated 100.0 of 100.0 us (100 %)", last), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find('\n', last), std::string::npos);
+  EXPECT_EQ(ReadCsv(dir.File("epochs.csv")).size(), 4u);
 }
 
 // The waveforms are a well-formed VCD file holding the host links, the credit
-// and busy lines and the TSV command buses, and tracing leaves the report as
-// it was.
-TEST(Waveforms, VcdHoldsTheLinksCreditsAndBusesAndLeavesTheReportUnchanged) {
+// and busy lines and the TSV command buses, and tracing leaves standard output
+// as it was.
+TEST(Waveforms, VcdHoldsTheLinksCreditsAndBusesAndLeavesTheOutputUnchanged) {
   TempDir dir;
   const auto config = dir.Write("run.ini", "SIM_TIME = 1500\n");
   const ProgramRun run = RunProgram(QuorsimProgram(), {config, "--vcd", "w.vcd"}, dir.path);
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   const ProgramRun plain = RunProgram(QuorsimProgram(), {config}, dir.path);
-  EXPECT_EQ(ReportSection(run.out), ReportSection(plain.out));
-  EXPECT_EQ(run.out.find("Info:"), std::string::npos) << run.out;
+  EXPECT_EQ(WithoutListed(run.out, {"VCD_FILE"}), plain.out);
 
   std::ifstream vcd(dir.File("w.vcd"));
   std::string line, scope;
@@ -348,7 +410,8 @@ TEST(Waveforms, VcdHoldsTheLinksCreditsAndBusesAndLeavesTheReportUnchanged) {
   }
 }
 
-// quorbench writes the same outputs and takes the same seed from its file.
+// quorbench writes the same outputs and takes the seed, from its file or from
+// the command line as quorsim does.
 TEST(Quorbench, WritesStatisticsAndEpochsAndTakesTheSeed) {
   TempDir dir;
   const auto config = dir.Write(
@@ -367,7 +430,35 @@ TEST(Quorbench, WritesStatisticsAndEpochsAndTakesTheSeed) {
   const auto seeded = dir.Write("seeded.ini", "NUM_REQUESTS = 100\nRANDOM_SEED = 7\n");
   const auto plain = dir.Write("plain.ini", "NUM_REQUESTS = 100\n");
   const ProgramRun a = RunProgram(QuorbenchProgram(), {seeded}, dir.path);
-  const ProgramRun b = RunProgram(QuorbenchProgram(), {plain}, dir.path);
-  EXPECT_NE(ReportSection(a.out), ReportSection(b.out));
-  EXPECT_EQ(ReportSection(run.out), ReportSection(b.out));
+  const ProgramRun b = RunProgram(
+      QuorbenchProgram(), {plain, "RANDOM_SEED=7", "--stats-json", "b.json"}, dir.path);
+  ASSERT_EQ(b.exitCode, 0) << b.out << b.err;
+  EXPECT_EQ(ReportSection(a.out), ReportSection(b.out));
+  EXPECT_NE(ReportSection(run.out), ReportSection(b.out));
+  EXPECT_EQ(Load(dir.File("b.json"))["seed"], 7);
+}
+
+// An output file that cannot be written ends the run with an ERROR line on
+// standard error and exit status 1, whichever program and output it is.
+TEST(Outputs, AFileThatCannotBeWrittenEndsTheRunWithAnError) {
+  struct Case {
+    std::vector<std::string> options;
+    const char* error;
+  };
+  const Case cases[] = {{{"--vcd", "missing/w.vcd"}, "ERROR - cannot write the waveform file"},
+                        {{"--epoch-ns", "100", "--epochs", "missing/e.csv"},
+                         "ERROR - cannot write the epoch file"},
+                        {{"--stats-json", "missing/s.json"},
+                         "ERROR - Could not write the statistics file"}};
+  TempDir dir;
+  const auto config = dir.Write("run.ini", "NUM_REQUESTS = 20\n");
+  for (const std::string& program : {QuorsimProgram(), QuorbenchProgram()}) {
+    for (const Case& c : cases) {
+      std::vector<std::string> args = {config};
+      args.insert(args.end(), c.options.begin(), c.options.end());
+      const ProgramRun run = RunProgram(program, args, dir.path);
+      EXPECT_EQ(run.exitCode, 1) << program << " " << c.error << run.err;
+      EXPECT_NE(run.err.find(c.error), std::string::npos) << program << run.err;
+    }
+  }
 }

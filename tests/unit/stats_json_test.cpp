@@ -1,9 +1,11 @@
 // The latency histogram and the statistics document built from known counters.
 #include "quor2_latency_histogram.h"
+#include "quor2_occupancy.h"
 #include "quor2_stats_json.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <random>
 
@@ -90,6 +92,31 @@ TEST(LatencyHistogram, SinceACopyHoldsOnlyTheLaterValues) {
     EXPECT_EQ(LatencyHistogram::BucketOf(recent.Min()), LatencyHistogram::BucketOf(later.Min()));
     EXPECT_EQ(LatencyHistogram::BucketOf(recent.Max()), LatencyHistogram::BucketOf(later.Max()));
   }
+}
+
+// Random changes against a level kept picosecond by picosecond: the area at
+// any time, and so the mean over any span, is the exact time-weighted count.
+TEST(Occupancy, AreaIsTheLevelSummedOverEveryPicosecond) {
+  std::mt19937_64 rng(5);
+  Occupancy o;
+  uint64_t level = 0, area = 0, now = 0;
+  for (int i = 0; i < 2000; ++i) {
+    const uint64_t step = rng() % 50;
+    area += level * step;
+    now += step;
+    const sc_time t(static_cast<double>(now), sc_core::SC_PS);
+    ASSERT_EQ(o.AreaAt(t), area) << i;
+    const int64_t down = static_cast<int64_t>(std::min<uint64_t>(level, 4));
+    const int64_t delta = static_cast<int64_t>(rng() % 9) - down;  // never below 0
+    level = static_cast<uint64_t>(static_cast<int64_t>(level) + delta);
+    o.Change(delta, t);
+    ASSERT_EQ(o.Level(), level);
+    ASSERT_EQ(o.AreaAt(t), area);
+  }
+  const sc_time end(static_cast<double>(now + 100), sc_core::SC_PS);
+  EXPECT_DOUBLE_EQ(MeanLevel(area, o.AreaAt(end), sc_time(100, sc_core::SC_PS)),
+                   static_cast<double>(level));
+  EXPECT_EQ(MeanLevel(5, 5, sc_core::SC_ZERO_TIME), 0.0);
 }
 
 // 800 us at 10 Gbps on 16 lanes: 1e6 flit slots per link, and a byte count B
