@@ -16,13 +16,44 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 using namespace Orvane::Internal::QUOR2;
 
 namespace {
-void TesterUsage() {
+[[noreturn]] void TesterUsage() {
   std::cout << "== Usage : Tester.o <Config File>" << std::endl;
   ExitRun(0);
+}
+
+std::string TesterHelpText() {
+  return "Usage: quorbench [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
+         "                 [--epoch-ns N] [--epochs FILE] [--progress] [--vcd FILE]\n"
+         "       quorbench --help | --version\n"
+         "\n"
+         "Runs the memory cube through its host interface for 100000 ns on a 1.6 ns\n"
+         "source clock, with the settings of <config file> and the overrides after it,\n"
+         "read as quorsim reads them (see quorsim --help for the options).\n";
+}
+
+// The command line as quorsim takes it; without arguments, the tester's usage.
+CommandLine ReadCommandLine(int argc, char** argv) {
+  const CommandLine cl = ParseCommandLine(argc, argv);
+  switch (cl.action) {
+  case CommandLine::Usage: TesterUsage();
+  case CommandLine::Help:
+    std::cout << TesterHelpText() << std::flush;
+    ExitRun(0);
+  case CommandLine::Version:
+    std::cout << "quorbench" << VersionText().substr(VersionText().find(' ')) << std::endl;
+    ExitRun(0);
+  case CommandLine::Error:
+    std::cout << "ERROR - " << cl.error << std::endl;
+    std::cerr << TesterHelpText();
+    ExitRun(1);
+  case CommandLine::Run: break;
+  }
+  return cl;
 }
 // The tester runs on a fixed clock for a fixed time and prints no state: keys
 // of the file that say otherwise are named, so nobody trusts them by mistake.
@@ -39,10 +70,10 @@ void WarnAboutKeysNotHonoured(const Config& cfg) {
 
 int sc_main(int argc, char** argv) {
   const auto wallStart = std::chrono::steady_clock::now();
-  if (argc < 2) TesterUsage();
-  // The same loading and validation as the library entry: no setting can reach
-  // outside the model's tables.
-  Config* cfg = GetConfig(std::string(argv[1]));
+  // The same loading and validation as quorsim and the library entry: no
+  // setting can reach outside the model's tables.
+  Config* cfg = new Config();
+  LoadConfiguration(ReadCommandLine(argc, argv), *cfg);
   WarnAboutKeysNotHonoured(*cfg);
   // The generators' seeds are drawn from this; 1 is the C library's own start.
   std::srand(cfg->RANDOM_SEED);

@@ -36,7 +36,6 @@ const std::string& TraceFileName(const Config& cfg, unsigned i) {
 int sc_main(int argc, char** argv) {
   const auto wallStart = std::chrono::steady_clock::now();
   Config cfg;
-  IniReader reader(true, false);
   const CommandLine cl = ParseCommandLine(argc, argv);
   switch (cl.action) {
   case CommandLine::Usage:
@@ -54,18 +53,7 @@ int sc_main(int argc, char** argv) {
     ExitRun(1);
   case CommandLine::Run: break;
   }
-  for (const auto& arg : cl.ignored)
-    std::cerr << "WARNING - argument '" << arg << "' is not of the form KEY=VALUE; it is ignored"
-              << std::endl;
-  if (!cl.configFile.empty()) reader.readFile(cl.configFile, cfg);
-  for (const auto& [key, value] : cl.overrides) {
-    std::string error;
-    if (!reader.setOption(key, value, "command line", cfg, error)) {
-      std::cout << "ERROR - " << error << std::endl;
-      ExitRun(1);
-    }
-  }
-  reader.finish(cfg);
+  LoadConfiguration(cl, cfg);
 
   sc_core::sc_clock clk("TestClock", cfg.CORE_CLK, 0.5, sc_core::SC_ZERO_TIME, true);
   StatsKeeper stats(cfg);

@@ -890,6 +890,22 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   return cl;
 }
 
+void LoadConfiguration(const CommandLine& cl, Config& cfg) {
+  for (const auto& arg : cl.ignored)
+    std::cerr << "WARNING - argument '" << arg << "' is not of the form KEY=VALUE; it is ignored"
+              << std::endl;
+  IniReader reader(true, false);
+  if (!cl.configFile.empty()) reader.readFile(cl.configFile, cfg);
+  for (const auto& [key, value] : cl.overrides) {
+    std::string error;
+    if (!reader.setOption(key, value, "command line", cfg, error)) {
+      std::cout << "ERROR - " << error << std::endl;
+      ExitRun(1);
+    }
+  }
+  reader.finish(cfg);
+}
+
 std::string VersionText() { return std::string("quorsim ") + QUORSIM_VERSION; }
 
 std::string HelpText() {

@@ -265,6 +265,12 @@ struct CommandLine {
 };
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
+// Loads the configuration a command line of action Run names: the defaults,
+// the file (when given), the overrides and options, then the derived keys and
+// the validation. Warns about ignored arguments; an override that is refused
+// ends the program with an ERROR line and exit status 1.
+void LoadConfiguration(const CommandLine& cl, Config& cfg);
+
 // The short help text of --help, and the version line of --version.
 std::string HelpText();
 std::string VersionText();
