@@ -104,10 +104,11 @@ class SweepFile(unittest.TestCase):
             ("grid: {PERCENTAGE_READ: [1, 2]\n", "not valid YAML"),
             ("points: [{PERCENTAGE_READ: 1}, {PERCENTAGE_READ: 1}]", "the same overrides"),
             ("grid: {LINK_0_WIDTH: [8], PERCENTAGE_READ: [20, 101]}", "2 points are refused"),
+            ("{}", "may not hold white space", "an out"),
         ]
-        for text, message in cases:
+        for text, message, *name in cases:
             with self.subTest(text=text), tempfile.TemporaryDirectory() as tmp:
-                out = os.path.join(tmp, "out")
+                out = os.path.join(tmp, *(name or ["out"]))
                 done = run([SWEEP, write(tmp, "s.yaml", text), "--out", out, "--quorsim", QUORSIM])
                 self.assertEqual(done.returncode, 1)
                 self.assertIn("ERROR - sweep: ", done.stderr)
