@@ -19,8 +19,9 @@ SWEEP = os.path.join(ROOT, "tools", "sweep")
 PLOT = os.path.join(ROOT, "tools", "plot")
 QUORSIM = os.path.join(ROOT, "build", "quorsim")
 
+# Runs that end with their sources done: the end the model checks for stranded flits, tags and credits.
 SMALL_SWEEP = """
-set: {SIM_TIME: 2000}
+set: {SIM_TIME: 5000, NUM_REQUESTS: 200}
 grid:
   PERCENTAGE_READ: {from: 50, to: 100, step: 50}
   link_width: {keys: [LINK_0_WIDTH, LINK_1_WIDTH, LINK_2_WIDTH, LINK_3_WIDTH], values: [8, 16]}
@@ -150,7 +151,9 @@ class SmallSweep(unittest.TestCase):
             config = stats["configuration"]
             self.assertEqual(int(row["seed"]), 3)
             self.assertEqual(stats["seed"], 3)
-            self.assertEqual(config["SIM_TIME"]["value_ns"], 2000)
+            self.assertEqual(config["NUM_REQUESTS"]["value"], 200)
+            self.assertEqual(row["end"], stats["run"]["end"])
+            self.assertEqual(row["end"], "sources_done")
             width = int(row["link_width"])
             self.assertEqual([config["LINK_%d_WIDTH" % l]["value"] for l in range(4)], [width] * 4)
             self.assertEqual(config["PERCENTAGE_READ"]["value"], int(row["PERCENTAGE_READ"]))
