@@ -1,6 +1,7 @@
 #include "kvl_memory_manager.h"
 
 tlm::tlm_generic_payload* kvl_memory_manager::allocate() {
+  ++out;
   if (free_list != nullptr) {
     tlm::tlm_generic_payload* trans = free_list->trans;
     empties = free_list;
@@ -21,4 +22,6 @@ void kvl_memory_manager::free(tlm::tlm_generic_payload* trans) {
   free_list = empties;
   free_list->trans = trans;
   empties = free_list->prev;
+  --out;
+  if (onReturn) onReturn();
 }

@@ -7,6 +7,7 @@
 
 #include <tlm>
 
+#include <functional>
 #include <vector>
 
 class kvl_memory_manager : public tlm::tlm_mm_interface {
@@ -24,6 +25,9 @@ public:
   // Every payload this pool made, in flight or free: the pool owns them all, so
   // payloads still in flight when a run stops remain its own, not lost memory.
   std::vector<tlm::tlm_generic_payload*> made;
+  // Payloads handed out and not yet back, and who wants to hear of each return.
+  unsigned out = 0;
+  std::function<void()> onReturn;
 
   kvl_memory_manager() = default;
   kvl_memory_manager(const kvl_memory_manager&) = delete;

@@ -6,6 +6,7 @@
 #define QUOR2_BANK_H
 
 #include "quor2_dram_bus_packet.h"
+#include "quor2_ordered_event.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -26,7 +27,7 @@ public:
   sc_core::sc_time nextPre;
   sc_core::sc_time nextRef;
   DRAMCommand lastCommand = DATA;
-  sc_core::sc_event stateChangeEvent;
+  OrderedEvent stateChangeEvent;
   bool refreshWaiting = false;
   bool bankInUse = false;
 

@@ -3,6 +3,8 @@
 #ifndef QUOR2_CLOCK_H
 #define QUOR2_CLOCK_H
 
+#include "quor2_ordered_event.h"
+
 #include <systemc>
 
 #include <cstdint>
@@ -40,12 +42,26 @@ inline sc_core::sc_time HalfPeriod(const sc_core::sc_time& period) {
   return period * 0.5;
 }
 
+// Before a pulse starts: when the last one ended at this very instant, its idle
+// value is not on the port yet, and an equal amount written now would merge the
+// two pulses into one that a receiver sees once. A delta cycle lets it show.
+template <typename PortVector, typename T>
+void LetIdleShow(PortVector& ports, const T& idle) {
+  for (auto& p : ports) {
+    if (p.read() == idle) continue;
+    sc_core::wait(sc_core::SC_ZERO_TIME);
+    return;
+  }
+}
+
 // A credit or token pulse: the amount now, the idle value half a period later.
-// Must be called from a thread process.
+// Must be called from a thread process; wake is the thread's own event.
 template <typename Port, typename T>
-void Pulse(Port& port, const T& amount, const T& idle, const sc_core::sc_time& period) {
+void Pulse(Port& port, const T& amount, const T& idle, const sc_core::sc_time& period,
+           OrderedEvent& wake) {
+  if (port.read() != idle) sc_core::wait(sc_core::SC_ZERO_TIME); // as LetIdleShow
   port.write(amount);
-  sc_core::wait(HalfPeriod(period));
+  WaitFor(wake, HalfPeriod(period));
   port.write(idle);
 }
 

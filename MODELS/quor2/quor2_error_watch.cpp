@@ -11,16 +11,18 @@ bool StartsWith(const std::string& s, std::size_t at, const char* prefix) {
 }
 } // namespace
 
+// An error line, whatever the spacing after its prefix: "ERROR", "== ERROR",
+// "==ERROR" or "=[<time>]= ERROR". A line that starts with a blank is not one.
 bool IsErrorLine(const std::string& line) {
   std::size_t at = 0;
-  if (StartsWith(line, 0, "== ")) {
-    at = 3;
-  } else if (StartsWith(line, 0, "=[")) {
-    const std::size_t close = line.find("]= ");
+  if (StartsWith(line, 0, "=[")) {
+    const std::size_t close = line.find("]=");
     if (close == std::string::npos) return false;
-    at = close + 3;
+    at = line.find_first_not_of(" \t", close + 2);
+  } else if (StartsWith(line, 0, "=")) {
+    at = line.find_first_not_of(" \t", line.find_first_not_of('='));
   }
-  return StartsWith(line, at, "ERROR");
+  return at != std::string::npos && StartsWith(line, at, "ERROR");
 }
 
 ErrorLineWatch::ErrorLineWatch(std::ostream& stream) : stream(stream), target(stream.rdbuf()) {

@@ -1,11 +1,12 @@
 // A drop-in for sc_core::sc_event_queue that keeps its due times as plain
-// integers in a sorted deque instead of heap-allocated sc_time objects in the
-// kernel's priority queue. It talks to the kernel exactly as sc_event_queue
-// does (one event, notified when a new earliest time arrives and again after
-// each firing), so every run schedules the same processes in the same order.
-// Most users post with a fixed delay, which always appends at the back.
+// integers in a sorted deque, behind one ordered event (notified when a new
+// earliest time arrives and again after each firing), so its firings keep the
+// model's order of same-instant work. Most users post with a fixed delay,
+// which always appends at the back.
 #ifndef QUOR2_EVENT_QUEUE_H
 #define QUOR2_EVENT_QUEUE_H
+
+#include "quor2_ordered_event.h"
 
 #include <systemc>
 
@@ -48,6 +49,7 @@ public:
   }
 
   const sc_core::sc_event& default_event() const override { return fired; }
+  OrderedEvent& Ordered() { return fired; }
 
 private:
   void FireEvent() {
@@ -58,7 +60,7 @@ private:
   }
 
   std::deque<uint64_t> dueTimes;
-  sc_core::sc_event fired;
+  OrderedEvent fired;
 };
 
 } // namespace Orvane::Internal::QUOR2

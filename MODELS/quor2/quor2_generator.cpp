@@ -62,13 +62,17 @@ quor2_generator::quor2_generator(sc_core::sc_module_name name, unsigned int id,
     ExitRun(1);
   }
 
-  SC_CTHREAD(SendTraffic, clk.pos());
+  AssignRanks(Stage::Source, id, {&ticks.Event(), &doneEvent});
+  SC_THREAD(SendTraffic);
   SC_METHOD(ToggleDone);
   sensitive << doneEvent;
   dont_initialize();
   requestSocket.register_nb_transport_bw(this, &quor2_generator::nb_transport_bw);
 
   tempVault = id * cfg.VAULTS_PER_QUAD;
+  // A posted write is out of the source only once the controller lets go of
+  // it as it leaves; the source is done when every payload is home.
+  memoryManager.onReturn = [this] { CheckCompletion(); };
 
   offsetShift = log2(cfg.BYTE_OFFSET);
   blockShift = ShiftOrZero(static_cast<int>(log2(cfg.MAX_BLOCK_SIZE)) -
@@ -258,13 +262,14 @@ bool quor2_generator::ExpectsWriteResponse(tlm::tlm_generic_payload& trans) cons
 }
 
 void quor2_generator::CheckCompletion() {
-  if (issuedRequests > cfg.NUM_REQUESTS && AwaitedResponsesIn())
+  if (issuedRequests > cfg.NUM_REQUESTS && AwaitedResponsesIn() && memoryManager.out == 0)
     doneEvent.notify(sc_core::SC_ZERO_TIME);
 }
 
 void quor2_generator::SendTraffic() {
+  ticks.WaitFirst();
   while (true) {
-    sc_core::wait();
+    ticks.WaitNext();
     if (issuedRequests > cfg.NUM_REQUESTS) return;
     if (!failedRequest) GenerateRequestTLM();
   }
@@ -293,9 +298,8 @@ tlm::tlm_sync_enum quor2_generator::nb_transport_bw(tlm::tlm_generic_payload& tr
     }
     if (issuedRequests > cfg.NUM_REQUESTS && AwaitedResponsesIn()) {
       TimedLine() << "All responses receives in Generator " << id << std::endl;
-      doneEvent.notify(sc_core::SC_ZERO_TIME);
     }
-    trans.release();
+    trans.release(); // done once this is home too (CheckCompletion)
     delay = sc_core::SC_ZERO_TIME;
     return tlm::TLM_COMPLETED;
   }

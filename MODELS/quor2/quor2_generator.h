@@ -7,6 +7,7 @@
 #define QUOR2_GENERATOR_H
 
 #include "kvl_memory_manager.h"
+#include "quor2_ordered_event.h"
 #include "quor2_source_stats.h"
 #include "quor2_utils.h"
 
@@ -25,6 +26,8 @@ public:
 
   sc_core::sc_in<bool> clk;
   sc_core::sc_out<bool> done;
+  // The clock's rising edges, met in the model's order of same-instant work.
+  ClockTicks ticks{clk};
   const Config& cfg;
   unsigned int randomSeed;
   socket_type requestSocket;
@@ -46,7 +49,7 @@ public:
   SourceStats sourceStats;
   bool failedRequest = false;
   bool postedAtomic = false;
-  sc_core::sc_event doneEvent;
+  OrderedEvent doneEvent;
   unsigned int tempVault = 0;
   unsigned int tempBank = 0;
   unsigned int tempRow = 0;

@@ -45,10 +45,11 @@ quor2_link::quor2_link(sc_core::sc_module_name name, const Config& cfg, StatsKee
   flitRate = LinkFlitRate(cfg, ConfiguredLinkWidth(cfg, id));
   const double ratio =
       static_cast<double>(cfg.CORE_CLK.value()) / static_cast<double>(flitRate.value());
-  // At least one flit per cycle, and never more than the link has lanes to the
-  // link switch: the batch position becomes the lane.
-  maxFlitsPerCycle =
-      std::clamp(FlitsPerCoreCycle(ratio), 1u, std::max(1u, cfg.FLITS_PER_CYCLE_LINK));
+  // At least one flit per cycle, as many as the host's flits bring in the
+  // busiest cycle, and never more than the link has lanes to the link switch:
+  // the batch position becomes the lane.
+  const unsigned perCycle = std::max(FlitsPerCoreCycle(ratio), MostHostFlitsPerCoreCycle(cfg));
+  maxFlitsPerCycle = std::clamp(perCycle, 1u, std::max(1u, cfg.FLITS_PER_CYCLE_LINK));
 
   lswLanes = cfg.FLITS_PER_CYCLE_LSW;
   blockShift = log2(cfg.MAX_BLOCK_SIZE);
@@ -67,6 +68,11 @@ quor2_link::quor2_link(sc_core::sc_module_name name, const Config& cfg, StatsKee
   outputsToLinkSwitch.init(cfg.FLITS_PER_CYCLE_LINK);
   laneHasFlit.assign(cfg.FLITS_PER_CYCLE_VSW, 0);
   creditReturn.initialize(0);
+
+  AssignRanks(Stage::Link, id,
+              {&tokenDelayEvent.Ordered(), &moveFlitsToLSW, &inputBufferEvent,
+               &receiveFlitEvent.Ordered(), &boundaryWake, &sendFlitEvent.Ordered(), &responseEvent,
+               &responseWake, &creditWake, &creditReturnEvent.Ordered()});
 
   SC_METHOD(ReceiveRequestFlits);
   sensitive << requestLinks;
@@ -243,7 +249,7 @@ void quor2_link::SafetyCheck(Flit_P incomingFlit) {
 
 void quor2_link::HandleClockBoundary() {
   while (true) {
-    sc_core::wait(cfg.CORE_CLK);
+    WaitFor(boundaryWake, cfg.CORE_CLK);
     if (!clockBoundaryBuffer.empty()) {
       std::vector<Flit_P> batch;
       if (!spareBatches.empty()) {
@@ -416,7 +422,7 @@ void quor2_link::ReceiveResponseFlits() {
     sc_core::wait();
     for (size_t lane = 0; lane < laneHasFlit.size(); ++lane)
       laneHasFlit[lane] = inputsFromVaultSwitch[lane].event() ? 1 : 0;
-    sc_core::wait(cfg.CORE_CLK);
+    WaitFor(responseWake, cfg.CORE_CLK);
     for (size_t lane = 0; lane < laneHasFlit.size(); ++lane) {
       if (!laneHasFlit[lane]) continue;
       Flit_P f = inputsFromVaultSwitch[lane].read();
@@ -500,7 +506,7 @@ void quor2_link::CreditReturn() {
     sc_core::wait();
     const int amount = static_cast<int>(returnCredits.front());
     returnCredits.pop_front();
-    Pulse(creditReturn, amount, 0, flitRate);
+    Pulse(creditReturn, amount, 0, flitRate, creditWake);
   }
 }
 

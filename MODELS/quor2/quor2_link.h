@@ -9,6 +9,7 @@
 
 #include "quor2_event_queue.h"
 #include "quor2_flit_p.h"
+#include "quor2_ordered_event.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -51,11 +52,13 @@ public:
 
   EventQueue receiveFlitEvent;
   EventQueue sendFlitEvent;
-  sc_core::sc_event responseEvent;
+  OrderedEvent responseEvent;
   EventQueue creditReturnEvent;
-  sc_core::sc_event inputBufferEvent;
-  sc_core::sc_event moveFlitsToLSW;
+  OrderedEvent inputBufferEvent;
+  OrderedEvent moveFlitsToLSW;
   EventQueue tokenDelayEvent;
+  // Timed waits of the threads, one each.
+  OrderedEvent boundaryWake, responseWake, creditWake;
 
   sc_core::sc_time flitRate;
   uint32_t maxFlitsPerCycle;

@@ -108,6 +108,11 @@ quor2_link_switch::quor2_link_switch(sc_core::sc_module_name name, const Config&
               uint64_t{cfg.LSW_INPUT_BUFFER_THRESHOLD} +
                   BusySkidLines(cfg.BUSY_SIGNAL_DELAY, lanes, linkRate);
 
+  AssignRanks(Stage::LinkSwitch, id,
+              {&creditDelayEvent.Ordered(), &tailIncreaseEvent.Ordered(),
+               &inputBufferBusyEvent.Ordered(), &roomBusyEvent, &queueEvent, &earlyCreditWake,
+               &earlyCreditReturnEvent.Ordered(), &tokenWake, &tokenEvent});
+
   SC_METHOD(ReceiveFromLinkSlave);
   for (auto& lane : inputFlitsFromLinkSlave) sensitive << lane;
   dont_initialize();
@@ -602,11 +607,12 @@ void quor2_link_switch::EarlyCreditReturn() {
   for (;;) {
     sc_core::wait();
     if (earlyReturnCredits.empty()) continue;
+    LetIdleShow(earlyCreditOutputLanes, 0);
     const std::vector<unsigned>& credits = earlyReturnCredits.front();
     for (unsigned k = 0; k < earlyCreditOutputLanes.size(); ++k)
       earlyCreditOutputLanes[k].write(static_cast<int>(credits[k]));
     earlyReturnCredits.pop_front();
-    sc_core::wait(HalfPeriod(cfg.CORE_CLK));
+    WaitFor(earlyCreditWake, HalfPeriod(cfg.CORE_CLK));
     WriteAll(earlyCreditOutputLanes, 0);
   }
 }
@@ -615,6 +621,7 @@ void quor2_link_switch::ReturnTokens() {
   bool owedAfterPulse = false;
   for (;;) {
     if (!owedAfterPulse) sc_core::wait();
+    LetIdleShow(creditOutputLanes, 0);
     for (unsigned i = 0; i < cfg.NUM_QUADS; ++i) {
       if (i == id) {
         const unsigned tokens =
@@ -627,7 +634,7 @@ void quor2_link_switch::ReturnTokens() {
       }
       if (returnCredits[i] != 0) tokenEvent.notify(cfg.CORE_CLK);
     }
-    sc_core::wait(HalfPeriod(cfg.CORE_CLK));
+    WaitFor(tokenWake, HalfPeriod(cfg.CORE_CLK));
     WriteAll(creditOutputLanes, 0);
     // A notification made while the pulse was held is not seen, and it replaced
     // the re-notification above. Whatever is still owed goes at the next
@@ -636,7 +643,7 @@ void quor2_link_switch::ReturnTokens() {
     owedAfterPulse = false;
     for (unsigned i = 0; i < cfg.NUM_QUADS; ++i) owedAfterPulse = owedAfterPulse || returnCredits[i] != 0;
     if (owedAfterPulse) {
-      sc_core::wait(cfg.CORE_CLK - HalfPeriod(cfg.CORE_CLK), tokenEvent);
+      WaitForOr(tokenWake, cfg.CORE_CLK - HalfPeriod(cfg.CORE_CLK), tokenEvent);
       tokenEvent.cancel();
     }
   }

@@ -114,10 +114,12 @@ public:
   std::vector<unsigned> flitsSentThisCycle;
   std::deque<bool> bufferStallToggle;
   std::deque<unsigned> tailIncreaseQueue;
-  sc_core::sc_event queueEvent;
+  OrderedEvent queueEvent;
   EventQueue earlyCreditReturnEvent;
   EventQueue creditDelayEvent;
-  sc_core::sc_event tokenEvent;
+  OrderedEvent tokenEvent;
+  // Timed waits of the two threads.
+  OrderedEvent earlyCreditWake, tokenWake;
   EventQueue inputBufferBusyEvent;
   EventQueue tailIncreaseEvent;
   std::vector<sc_core::sc_time> sourceBufferSample;
@@ -178,7 +180,7 @@ private:
   bool roomGuard = false; // the threshold leaves less room than BusySkidLines
   bool delayedBusy = false;
   bool roomBusy = false;
-  sc_core::sc_event roomBusyEvent;
+  OrderedEvent roomBusyEvent;
 };
 
 } // namespace Orvane::Internal::QUOR2

@@ -96,6 +96,8 @@ quor2_quor_controller::quor2_quor_controller(sc_core::sc_module_name name, const
   requestLinks.init(links);
   responseLinks.init(links);
 
+  AssignRanks(Stage::HostController, 0, {&issueWake, &responseEvent});
+
   SC_THREAD(IssueRequest);
   SC_METHOD(ReturnResponse);
   sensitive << responseEvent;
@@ -261,7 +263,7 @@ void quor2_quor_controller::CountRequestSize(std::vector<uint64_t>& counters, un
 void quor2_quor_controller::IssueRequest() {
   const unsigned links = cfg.NUM_LINKS;
   while (true) {
-    sc_core::wait(clockCounter == 2 ? adjustedFlitRate : flitRate);
+    WaitFor(issueWake, clockCounter == 2 ? adjustedFlitRate : flitRate);
     clockCounter = clockCounter == 2 ? 0 : clockCounter + 1;
     const sc_time now = sc_core::sc_time_stamp();
     for (unsigned l = 0; l < links; ++l) IssueOnLink(l, now);

@@ -10,6 +10,7 @@
 #include "quor2_call_wrapper.h"
 #include "quor2_flit_p.h"
 #include "quor2_occupancy.h"
+#include "quor2_ordered_event.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -61,7 +62,8 @@ public:
   std::vector<std::deque<unsigned>> perLinkFreeTags;
   std::vector<unsigned> perLinkTokens;
   std::vector<unsigned> perLinkReturnTokens;
-  sc_core::sc_event responseEvent;
+  OrderedEvent responseEvent;
+  OrderedEvent issueWake; // the flit-period wait of IssueRequest
   std::vector<sc_core::sc_time> perLinkTokenSample;
   std::vector<unsigned> perLinkSpacingCounter;
   sc_core::sc_time flitRate;

@@ -288,7 +288,8 @@ void quor2_trace_reader::Refuse(const TraceLine& parsed, const std::string& line
 }
 
 void quor2_trace_reader::RegisterProcesses() {
-  SC_CTHREAD(IssuingThread, clk.pos());
+  AssignRanks(Stage::Source, id, {&ticks.Event(), &doneEvent});
+  SC_THREAD(IssuingThread);
   SC_METHOD(ToggleDone);
   sensitive << doneEvent;
   dont_initialize();
@@ -302,13 +303,14 @@ void quor2_trace_reader::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER
 quor2_trace_reader::socket_type* quor2_trace_reader::GetRequestSocket() { return &socket; }
 
 void quor2_trace_reader::IssuingThread() {
+  ticks.WaitFirst();
   // A trace with nothing to send is done at once.
   if (requestLines == 0) {
     doneEvent.notify(sc_core::SC_ZERO_TIME);
     return;
   }
   while (true) {
-    sc_core::wait();
+    ticks.WaitNext();
     if (AtEnd()) return;
     if (!failedRequest) GenerateTLMRequest();
   }

@@ -6,6 +6,7 @@
 #define QUOR2_TRACE_READER_H
 
 #include "kvl_memory_manager.h"
+#include "quor2_ordered_event.h"
 #include "quor2_source_stats.h"
 #include "quor2_utils.h"
 
@@ -68,6 +69,8 @@ public:
 
   sc_core::sc_in<bool> clk;
   sc_core::sc_out<bool> done;
+  // The clock's rising edges, met in the model's order of same-instant work.
+  ClockTicks ticks{clk};
   const Config& cfg;
   unsigned int id;
   socket_type socket;
@@ -76,7 +79,7 @@ public:
   tlm::tlm_sync_enum returnValue = tlm::TLM_ACCEPTED;
   tlm::tlm_phase tlmPhase;
   sc_core::sc_time tlmDelay;
-  sc_core::sc_event doneEvent;
+  OrderedEvent doneEvent;
   uint64_t issuedRequests = 0;
   uint64_t issuedReads = 0;
   uint64_t issuedWrites = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <numeric>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -166,6 +167,33 @@ unsigned FlitsPerCoreCycle(double ratio) {
 unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate) {
   return FlitsPerCoreCycle(static_cast<double>(cfg.CORE_CLK.value()) /
                            static_cast<double>(flitRate.value()));
+}
+
+unsigned MostFlitsInACoreCycle(const sc_time& core, const sc_time& flit, const sc_time& adjusted) {
+  const uint64_t c = core.value();
+  const uint64_t period = 2 * flit.value() + adjusted.value(); // three flits
+  if (c == 0 || flit.value() == 0) return 0;
+  // Arrivals at m * period + offset; a cycle starting at phase p (a multiple of
+  // gcd(c, period), every one of which some cycle starts at) holds those in [p, p + c).
+  const uint64_t offsets[3] = {flit.value(), 2 * flit.value(), 0};
+  const uint64_t step = std::gcd(c, period);
+  unsigned most = 0;
+  for (uint64_t phase = 0; phase < period; phase += step) {
+    uint64_t n = 0;
+    for (uint64_t o : offsets) {
+      // Arrivals of this offset at or after phase, and at or after phase + c.
+      const auto from = [&](uint64_t t) { return t <= o ? uint64_t{0} : (t - o + period - 1) / period; };
+      n += from(phase + c) - from(phase);
+    }
+    most = std::max(most, static_cast<unsigned>(n));
+  }
+  return most;
+}
+
+unsigned MostHostFlitsPerCoreCycle(const Config& cfg) {
+  const sc_time flit = LinkFlitRate(cfg, cfg.LINK_0_WIDTH);
+  const sc_time adjusted = cfg.LINK_SPEED == 15.0f ? flit + sc_time(1, sc_core::SC_PS) : flit;
+  return MostFlitsInACoreCycle(cfg.CORE_CLK, flit, adjusted);
 }
 
 unsigned ConfiguredLinkWidth(const Config& cfg, unsigned link) {
@@ -677,6 +705,10 @@ Refusal CheckModelLimits(const Config& cfg) {
       return Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(perCycle) +
               ", the flits link " + std::to_string(l) + " delivers per core cycle"});
   }
+  if (const unsigned most = MostHostFlitsPerCoreCycle(cfg); most > cfg.FLITS_PER_CYCLE_LINK)
+    return Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(most) +
+            ": the host's flits reach a link " + std::to_string(most) +
+            " in some core cycles (the core period is not a whole number of flit periods)"});
   if (cfg.tCMD == sc_core::SC_ZERO_TIME) return Refuse({"ERROR - tCMD must be greater than 0"});
   if (cfg.CORE_CLK.value() % cfg.tCMD.value() != 0 || cfg.CORE_CLK < cfg.tCMD * 2.0)
     return Refuse({"ERROR - CORE_CLK must be a whole multiple of tCMD, at least 2"});

@@ -71,6 +71,14 @@ sc_time LinkFlitRate(const Config& cfg, unsigned width);
 // rounded-up value exceeds it by more than 0.95).
 unsigned FlitsPerCoreCycle(double ratio);
 unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate);
+// The host puts a flit on each request link after every flit period, every
+// third one `adjusted` instead of `flit` long, and a link takes in at each
+// core-clock edge what arrived in the cycle before it. The most flits any one
+// cycle brings (exact, on kernel time values): where the core period is not a
+// whole number of flit periods, some cycles bring one more than others.
+unsigned MostFlitsInACoreCycle(const sc_time& core, const sc_time& flit, const sc_time& adjusted);
+// The same for the configured cube: the host paces every link at link 0's rate.
+unsigned MostHostFlitsPerCoreCycle(const Config& cfg);
 // LINK_0_WIDTH .. LINK_3_WIDTH by link number (0 to 3).
 unsigned ConfiguredLinkWidth(const Config& cfg, unsigned link);
 

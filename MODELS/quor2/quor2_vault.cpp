@@ -20,8 +20,11 @@ quor2_vault::quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsK
       char bankName[32];
       std::snprintf(bankName, sizeof bankName, "v_bank%u%u", p, b);
       banks[p].push_back(std::make_unique<quor2_bank>(bankName));
+      const uint64_t bank = (uint64_t{id} * cfg.NUM_PARTITIONS + p) * cfg.NUM_BANKS + b;
+      AssignRanks(Stage::Bank, bank, {&banks[p].back()->stateChangeEvent});
     }
   }
+  AssignRanks(Stage::Vault, id, {&responseDataEvent.Ordered(), &dataWake, &commandWake});
 
   SC_THREAD(ReceiveCommand);
   sensitive << tsvCommandBus;
@@ -35,7 +38,7 @@ quor2_vault::quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsK
 void quor2_vault::ReceiveCommand() {
   while (true) {
     sc_core::wait();
-    sc_core::wait(cfg.tCMD);
+    WaitFor(commandWake, cfg.tCMD);
     HandleCommand(tsvCommandBus.read(), sc_core::sc_time_stamp());
   }
 }
@@ -44,7 +47,7 @@ void quor2_vault::ReceiveData() {
   // Write data is consumed and not stored.
   while (true) {
     sc_core::wait();
-    sc_core::wait(cfg.BL);
+    WaitFor(dataWake, cfg.BL);
   }
 }
 

@@ -30,6 +30,8 @@ public:
 
   // One notification per read-data packet still to be sent.
   EventQueue responseDataEvent;
+  // Timed waits of the two bus threads.
+  OrderedEvent commandWake, dataWake;
   std::deque<DRAMBusPacket> readResponseQueue;
   // [partition][bank], named "v_bank<p><b>".
   std::vector<std::vector<std::unique_ptr<quor2_bank>>> banks;

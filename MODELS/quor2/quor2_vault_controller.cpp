@@ -48,6 +48,12 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
     tREFi = RefreshInterval(cfg.Tj, cfg.NUM_BANKS, cfg.NUM_ROWS, cfg.NUM_PARTITIONS,
                             cfg.psScaleFactor);
 
+  AssignRanks(Stage::VaultController, id,
+              {&creditDelayEvent.Ordered(), &refreshEvents, &writeDataEvents.Ordered(), &issueEvents,
+               &moveToRequestQueueEvent, &processEvent, &responseEvent.Ordered(), &responseDataWake,
+               &commandCreditWake, &commandCreditReturnEvent.Ordered(), &writeCreditWake,
+               &writeCreditReturnEvent.Ordered()});
+
   SC_METHOD(ReceiveInputFlits);
   for (auto& port : flitsInFromLSW) sensitive << port;
   dont_initialize();
@@ -322,7 +328,7 @@ void quor2_vault_controller::TurnIntoWriteResponse(const Flit_P& flit) {
 void quor2_vault_controller::ReturnCommandCredit() {
   while (true) {
     wait();
-    Pulse(commandCreditReturn, true, false, cfg.CORE_CLK);
+    Pulse(commandCreditReturn, true, false, cfg.CORE_CLK, commandCreditWake);
   }
 }
 
@@ -354,7 +360,7 @@ void quor2_vault_controller::ReturnWriteCredits() {
       if (!writeCreditDelay.empty() && writeCreditDelay.front() <= now)
         writeCreditReturnEvent.notify(cfg.CORE_CLK);
     }
-    Pulse(writeDataCreditReturn, amount, 0, cfg.CORE_CLK);
+    Pulse(writeDataCreditReturn, amount, 0, cfg.CORE_CLK, writeCreditWake);
   }
 }
 
@@ -521,7 +527,7 @@ void quor2_vault_controller::GetResponseData() {
       std::cout << "?????????A" << std::endl;
       ExitRun(1);
     }
-    wait(cfg.CORE_CLK);
+    WaitFor(responseDataWake, cfg.CORE_CLK);
     const sc_time now = sc_core::sc_time_stamp();
     pendingReadResponses.push_back(tsvDataIn.read());
     pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));

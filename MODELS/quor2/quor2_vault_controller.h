@@ -56,15 +56,17 @@ public:
   std::vector<std::vector<std::unique_ptr<quor2_bank>>> bankStates;
   std::deque<unsigned> atomicTags;
 
-  sc_core::sc_event issueEvents;
+  OrderedEvent issueEvents;
   EventQueue writeDataEvents;
-  sc_core::sc_event refreshEvents;
-  sc_core::sc_event processEvent;
-  sc_core::sc_event moveToRequestQueueEvent;
+  OrderedEvent refreshEvents;
+  OrderedEvent processEvent;
+  OrderedEvent moveToRequestQueueEvent;
   EventQueue creditDelayEvent;
   EventQueue responseEvent;
   EventQueue writeCreditReturnEvent;
   EventQueue commandCreditReturnEvent;
+  // Timed waits of the threads, one each.
+  OrderedEvent commandCreditWake, writeCreditWake, responseDataWake;
 
   int incomingTag = -1;
   unsigned nextRefreshPartition = 0;

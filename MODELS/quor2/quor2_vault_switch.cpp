@@ -84,6 +84,11 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
         static_cast<int>(d == id ? cfg.LINK_MASTER_BUFFER_SIZE : cfg.VSW_INTERQUAD_BUFFER_SIZE);
   notedInterQuadPorts.reserve(numPorts * lanes);
 
+  AssignRanks(Stage::VaultSwitch, id,
+              {&creditDelayEvent.Ordered(), &zcreditDelayEvent.Ordered(), &priorityOffEvent,
+               &priorityLockEvent, &queueEvent, &smoothingBufferEvent, &vaultLatchStallEvent.Ordered(),
+               &interquadLatchStallEvent.Ordered(), &interQuadWake, &creditWake, &returnCreditEvent});
+
   SC_THREAD(ReceiveFromSlices);
   for (auto& vault : inputFlitsFromSlices)
     for (auto& port : vault) sensitive << port;
@@ -188,7 +193,7 @@ void quor2_vault_switch::ReceiveFromInterQuad() {
     for (unsigned k = 0; k < numPorts; ++k)
       for (unsigned j = 0; j < lanes; ++j)
         if (inputFlitsFromInterQuad[k][j].event()) notedInterQuadPorts.push_back(k * lanes + j);
-    wait(cycle);
+    WaitFor(interQuadWake, cycle);
     const sc_time now = Now();
     for (unsigned noted : notedInterQuadPorts) {
       const unsigned k = noted / lanes;
@@ -557,9 +562,10 @@ void quor2_vault_switch::ReturnCredits() {
     // Credits left over from the last pulse go at the next edge, so none stays
     // owed once the switch falls idle.
     if (owed)
-      wait(DelayToNextEdge(Now(), cycle));
+      WaitFor(creditWake, DelayToNextEdge(Now(), cycle));
     else
       wait();
+    LetIdleShow(creditOutputLanes, 0);
     for (unsigned s = 0; s < returnCredits.size(); ++s) {
       if (returnCredits[s] == 0) continue;
       const unsigned limit = s < numVaults ? cfg.FLITS_OUT_PER_CYCLE_VC : cfg.FLITS_PER_CYCLE_VSW;
@@ -567,7 +573,7 @@ void quor2_vault_switch::ReturnCredits() {
       creditOutputLanes[s].write(static_cast<int>(amount));
       returnCredits[s] -= amount;
     }
-    wait(half);
+    WaitFor(creditWake, half);
     WriteAll(creditOutputLanes, 0);
   }
 }

@@ -101,8 +101,10 @@ public:
   std::vector<std::vector<int>> bufferFlitCountForDest;
   bool priorityLock = false;
   std::vector<sc_core::sc_time> sourceBufferSample;
-  sc_core::sc_event priorityOffEvent, priorityLockEvent, smoothingBufferEvent, queueEvent,
+  OrderedEvent priorityOffEvent, priorityLockEvent, smoothingBufferEvent, queueEvent,
       returnCreditEvent;
+  // Timed waits of the threads, one each.
+  OrderedEvent interQuadWake, creditWake;
   EventQueue creditDelayEvent, zcreditDelayEvent, vaultLatchStallEvent,
       interquadLatchStallEvent;
   unsigned lmRoundRobin = 0;

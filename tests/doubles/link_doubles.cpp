@@ -153,7 +153,7 @@ void LinkSwitchDouble::RunTokens() {
   for (const auto& [at, amount] : tokenScript) {
     WaitUntil(at);
     tokensFreed += static_cast<uint64_t>(amount);
-    Orvane::Internal::QUOR2::Pulse(tokens, amount, 0, cfg.CORE_CLK);
+    Orvane::Internal::QUOR2::Pulse(tokens, amount, 0, cfg.CORE_CLK, pulseWake);
   }
   if (!autoFreeTokens) return;
   while (true) {
@@ -162,7 +162,7 @@ void LinkSwitchDouble::RunTokens() {
     const int amount = static_cast<int>(pendingFree);
     pendingFree = 0;
     tokensFreed += static_cast<uint64_t>(amount);
-    Orvane::Internal::QUOR2::Pulse(tokens, amount, 0, cfg.CORE_CLK);
+    Orvane::Internal::QUOR2::Pulse(tokens, amount, 0, cfg.CORE_CLK, pulseWake);
   }
 }
 

@@ -130,6 +130,7 @@ public:
 private:
   const Config& cfg;
   uint64_t pendingFree = 0;
+  Orvane::Internal::QUOR2::OrderedEvent pulseWake;
   void Receive();
   void RunBusy();
   void RunTokens();

@@ -192,7 +192,7 @@ void VcVaultSwitchDouble::ReturnCredits() {
       amount += it->second;
       scripted.erase(it);
     }
-    if (amount > 0) q2::Pulse(creditOut, amount, 0, cfg.CORE_CLK);
+    if (amount > 0) q2::Pulse(creditOut, amount, 0, cfg.CORE_CLK, pulseWake);
   }
 }
 

@@ -132,6 +132,7 @@ public:
 private:
   const q2::Config& cfg;
   sc_core::sc_event_queue creditWake;
+  Orvane::Internal::QUOR2::OrderedEvent pulseWake;
   int pendingAuto = 0;
   std::map<uint64_t, int> scripted;
 

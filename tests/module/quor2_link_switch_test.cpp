@@ -610,6 +610,27 @@ TEST(Credits, LineCreditsCountAfterTheDelayAndEarlyCreditsAtOnce) {
               ::testing::ExitedWithCode(0), "");
 }
 
+// A credit that comes home at an edge counts before the arbitration of that
+// edge: a line that waits for it leaves at that very edge, not one cycle later.
+TEST(Credits, LineCreditCountedAtAnEdgeIsSpentAtThatEdge) {
+  EXPECT_EXIT(RunScenario([] {
+                Config cfg;
+                cfg.CREDIT_THROTTLE_LSW = 0;  // no throttle: the line waits for the credit alone
+                StatsKeeper stats(cfg);
+                LswBench b(cfg, stats, 0);
+                b.lsw->destinationCredits[5] = 0;
+                auto r = b.Packet(1, READ_REQUEST, 64, 8, 0);  // to quad 2, from the link
+                b.link->At(Ps(1600), 0, r[0]);
+                b.actions->At(Ps(1600), [&] { b.creditIn[1].write(1); });
+                b.actions->At(Ps(2400), [&] { b.creditIn[1].write(0); });
+                sc_core::sc_start(Ps(20000));
+                SCN_CHECK_EQ(b.receivers[1]->arrivals.size(), 1u);
+                if (!b.receivers[1]->arrivals.empty())
+                  CheckArrival(b.receivers[1]->arrivals[0], 1600 + 6 * 1600, 0, r[0]);
+              }),
+              ::testing::ExitedWithCode(0), "");
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(DumpState, PrintsCreditsOwedCountsAndEveryLine) {

@@ -98,6 +98,7 @@ ProgramRun RunProgramAndSignal(const std::string& program, const std::vector<std
 
 std::string QuorsimProgram() { return std::string(QUORSIM_BINARY_DIR) + "/quorsim"; }
 std::string QuorbenchProgram() { return std::string(QUORSIM_BINARY_DIR) + "/quorbench"; }
+std::string InertHostProgram() { return std::string(QUORSIM_BINARY_DIR) + "/tests/inert_host"; }
 std::string SourceDir() { return QUORSIM_SOURCE_DIR; }
 
 } // namespace quortest

@@ -30,6 +30,7 @@ ProgramRun RunProgramAndSignal(const std::string& program, const std::vector<std
 // Paths of the built programs and the source tree.
 std::string QuorsimProgram();
 std::string QuorbenchProgram();
+std::string InertHostProgram(); // tests/support/inert_host.cpp
 std::string SourceDir();
 
 } // namespace quortest

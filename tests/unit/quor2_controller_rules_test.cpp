@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <numeric>
+#include <vector>
+
 using namespace Orvane::Internal::QUOR2;
 using sc_core::sc_time;
 using sc_core::SC_PS;
@@ -38,6 +43,38 @@ TEST(ControllerRules, FlitTimeFollowsLanesAndSpeed) {
   EXPECT_EQ(LinkFlitRate(cfg, cfg.LINK_0_WIDTH), sc_time(800, SC_PS));
   cfg.LINK_0_WIDTH = 8;
   EXPECT_EQ(LinkFlitRate(cfg, cfg.LINK_0_WIDTH), sc_time(1600, SC_PS));
+}
+
+// The busiest core cycle, against a count of the host's flit times cycle by
+// cycle over whole common periods of the two clocks (flits at an edge belong to
+// the cycle after it), for random clocks and the shipped cases.
+TEST(ControllerRules, BusiestCoreCycleMatchesACountOfEveryCycle) {
+  const auto countCycles = [](uint64_t core, uint64_t flit, uint64_t adjusted) {
+    const uint64_t period = 2 * flit + adjusted;
+    const uint64_t span = std::lcm(core, period) * 2;
+    std::vector<unsigned> perCycle(span / core + 2, 0);
+    uint64_t t = 0;
+    for (unsigned n = 0; t < span; ++n) {
+      t += n % 3 == 2 ? adjusted : flit;
+      if (t < span) ++perCycle[t / core];
+    }
+    return *std::max_element(perCycle.begin() + 1, perCycle.end() - 2);
+  };
+  const auto ps = [](uint64_t v) { return sc_time(static_cast<double>(v), SC_PS); };
+  struct Case { uint64_t core, flit, adjusted; unsigned most; };
+  const Case shipped[] = {{1600, 533, 534, 3}, {3750, 533, 534, 8}, {7500, 1066, 1067, 8},
+                          {2400, 533, 534, 5}, {1600, 800, 800, 2}};
+  for (const Case& c : shipped) {
+    EXPECT_EQ(MostFlitsInACoreCycle(ps(c.core), ps(c.flit), ps(c.adjusted)), c.most) << c.core << "/" << c.flit;
+    EXPECT_EQ(countCycles(c.core, c.flit, c.adjusted), c.most) << c.core << "/" << c.flit;
+  }
+  std::srand(7);
+  for (int i = 0; i < 300; ++i) {
+    const uint64_t core = 200 + std::rand() % 4000, flit = 100 + std::rand() % 1500;
+    const uint64_t adjusted = flit + std::rand() % 2;
+    EXPECT_EQ(MostFlitsInACoreCycle(ps(core), ps(flit), ps(adjusted)), countCycles(core, flit, adjusted))
+        << core << " ps core, " << flit << "/" << adjusted << " ps flits";
+  }
 }
 
 TEST(ControllerRules, SizeSlotsCoverSixteenToOneHundredTwentyEightBytes) {

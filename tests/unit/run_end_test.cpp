@@ -21,6 +21,11 @@ TEST(ErrorLines, RecognisedWithEveryMessagePrefixAndNowhereElse) {
       {"\tERROR indented", false},
       {"=[1 ns]= Generator 0 finished issuing [50% R/W]", false},
       {"=[1 ns ERROR", false},
+      {"==ERROR - Ring-Buffer overflow in link.  Received too many flits", true},
+      {"==  ERROR - two blanks", true},
+      {"=[5 ns]=ERROR - no blank", true},
+      {"==", false},
+      {"=== Creating generator 0 ===", false},
       {"", false},
   };
   for (const auto& [line, isError] : lines) EXPECT_EQ(IsErrorLine(line), isError) << line;

@@ -213,6 +213,13 @@ const std::vector<Rule>& ModelLimitRules() {
        },
        {"ERROR - FLITS_PER_CYCLE_LINK must be at least 3, the flits link 0 delivers per core "
         "cycle"}},
+      {"host's flits bring one more in some core cycles", [](Config& c) {
+         c.CORE_CLK = sc_time(3750, SC_PS);
+         c.tCMD = sc_time(625, SC_PS);
+         c.FLITS_PER_CYCLE_LINK = 7;
+       },
+       {"ERROR - FLITS_PER_CYCLE_LINK must be at least 8: the host's flits reach a link 8 in some "
+        "core cycles (the core period is not a whole number of flit periods)"}},
       {"tCMD zero", [](Config& c) { c.tCMD = sc_core::SC_ZERO_TIME; },
        {"ERROR - tCMD must be greater than 0"}},
       {"core clock not a multiple of tCMD", [](Config& c) { c.tCMD = sc_time(700, SC_PS); },

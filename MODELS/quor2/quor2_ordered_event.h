@@ -1,0 +1,101 @@
+// Timed notifications in an order of the model's own.
+//
+// The kernel runs processes due at one instant in an order it picks itself (for
+// timed notifications, the shape of its heap), and any other process of the
+// host changes that order. Every timed notification and timed wait of the model
+// therefore goes through one queue ordered by (due time, rank): at each instant
+// the events due are notified at once, in rank order, so the model's processes
+// run in the same order whatever else the host runs.
+// A rank says where the event's module stands in the pipeline, which instance
+// it is and which of the module's events (see docs/model-timing.md).
+#ifndef QUOR2_ORDERED_EVENT_H
+#define QUOR2_ORDERED_EVENT_H
+
+#include <systemc>
+
+#include <cstdint>
+#include <initializer_list>
+
+namespace Orvane::Internal::QUOR2 {
+
+// Where a module stands, the first key of a rank after the due time: from the
+// banks back to the sources, downstream first (see docs/model-timing.md).
+enum class Stage : uint64_t {
+  Bank,
+  Vault,
+  VaultController,
+  VaultSwitch,
+  LinkSwitch,
+  Link,
+  HostController,
+  Source,
+  Unranked
+};
+
+constexpr uint64_t RankOf(Stage stage, uint64_t instance, uint64_t ordinal) {
+  return (static_cast<uint64_t>(stage) << 48) | ((instance & 0xffffffu) << 24) | (ordinal & 0xffffffu);
+}
+
+// An sc_event whose timed notifications are ordered by rank. Static
+// sensitivity, wait() and event lists take it as the sc_event it is; only its
+// own notify() and cancel() must be used (not sc_event's, through a base
+// reference), or a notification would escape the order.
+class OrderedEvent : public sc_core::sc_event {
+public:
+  OrderedEvent() = default;
+  explicit OrderedEvent(const char* name) : sc_core::sc_event(name) {}
+  OrderedEvent(const OrderedEvent&) = delete;
+  OrderedEvent& operator=(const OrderedEvent&) = delete;
+
+  // Immediate: as sc_event, drops a pending notification and triggers now.
+  void notify();
+  // Zero: a delta notification, as sc_event. Later: at now + delay in rank
+  // order; as with sc_event, of two pending times the earlier one stands.
+  void notify(const sc_core::sc_time& delay);
+  void cancel();
+
+  void SetRank(uint64_t r) { rank = r; }
+  uint64_t Rank() const { return rank; }
+
+private:
+  friend class OrderedEventQueue;
+  uint64_t rank = RankOf(Stage::Unranked, 0, 0);
+  uint64_t pendingId = 0; // 0: nothing pending in the queue
+  uint64_t pendingDue = 0;
+  uint64_t deltaPendingIn = 0; // the delta cycle a pending delta notification fires in
+};
+
+// Gives the events of one module their ranks, in the order listed.
+void AssignRanks(Stage stage, uint64_t instance, std::initializer_list<OrderedEvent*> events);
+
+// wait(delay) for a thread, through the order: wake is the thread's own event.
+void WaitFor(OrderedEvent& wake, const sc_core::sc_time& delay);
+
+// wait(delay, other) for a thread: whichever comes first.
+void WaitForOr(OrderedEvent& wake, const sc_core::sc_time& delay, const sc_core::sc_event& other);
+
+// The rising edges of a source's clock, taken from the sc_clock bound to its
+// port and met through the order; a port bound to anything else is waited on
+// directly.
+class ClockTicks {
+public:
+  explicit ClockTicks(sc_core::sc_in<bool>& clk) : clk(clk) {}
+  // The first rising edge at or after now, as a clocked thread's first start.
+  void WaitFirst();
+  // The next rising edge after now.
+  void WaitNext();
+  OrderedEvent& Event() { return tick; }
+
+private:
+  bool FindClock();
+  sc_core::sc_in<bool>& clk;
+  OrderedEvent tick;
+  bool looked = false;
+  bool periodic = false;
+  uint64_t firstEdge = 0;
+  uint64_t period = 0;
+};
+
+} // namespace Orvane::Internal::QUOR2
+
+#endif
