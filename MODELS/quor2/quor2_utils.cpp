@@ -170,24 +170,27 @@ unsigned LinkFlitsPerCycle(const Config& cfg, const sc_time& flitRate) {
 }
 
 unsigned MostFlitsInACoreCycle(const sc_time& core, const sc_time& flit, const sc_time& adjusted) {
-  const uint64_t c = core.value();
-  const uint64_t period = 2 * flit.value() + adjusted.value(); // three flits
-  if (c == 0 || flit.value() == 0) return 0;
-  // Arrivals at m * period + offset; a cycle starting at phase p (a multiple of
-  // gcd(c, period), every one of which some cycle starts at) holds those in [p, p + c).
-  const uint64_t offsets[3] = {flit.value(), 2 * flit.value(), 0};
-  const uint64_t step = std::gcd(c, period);
-  unsigned most = 0;
-  for (uint64_t phase = 0; phase < period; phase += step) {
-    uint64_t n = 0;
-    for (uint64_t o : offsets) {
-      // Arrivals of this offset at or after phase, and at or after phase + c.
-      const auto from = [&](uint64_t t) { return t <= o ? uint64_t{0} : (t - o + period - 1) / period; };
-      n += from(phase + c) - from(phase);
-    }
-    most = std::max(most, static_cast<unsigned>(n));
+  using Wide = unsigned __int128; // three flit periods of any kernel time fit
+  const Wide c = core.value(), f = flit.value();
+  if (c == 0 || f == 0) return 0;
+  if (f > c) return 1; // arrivals are at least one flit period apart
+  // Arrivals at m * period + {0, f, 2f}. A cycle starting at phase p holds
+  // 3 * (c / period) of them, plus those offsets that lie in [p, p + r) on the
+  // circle of one period, r = c % period. Cycles start at every multiple of
+  // g = gcd(c, period); a best start is the last such multiple at or before
+  // one of the offsets (moving a start later up to its first arrival loses none).
+  const Wide period = 2 * f + adjusted.value();
+  const Wide r = c % period;
+  const Wide g = std::gcd(core.value(), static_cast<uint64_t>(period % c));
+  const Wide offsets[3] = {0, f, 2 * f};
+  unsigned best = 0;
+  for (Wide o : offsets) {
+    const Wide start = o / g * g;
+    unsigned n = 0;
+    for (Wide p : offsets) n += (p + period - start) % period < r;
+    best = std::max(best, n);
   }
-  return most;
+  return static_cast<unsigned>(3 * (c / period)) + best;
 }
 
 unsigned MostHostFlitsPerCoreCycle(const Config& cfg) {
