@@ -1,0 +1,84 @@
+// The model's order of same-instant work: events due at one instant wake their
+// processes in rank order, whatever kind the processes are and whichever was
+// notified first; of two pending times the earlier stands, as with sc_event.
+#include "support/scenario.h"
+
+#include "quor2_ordered_event.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace Orvane::Internal::QUOR2;
+using quortest::RunScenario;
+using sc_core::SC_NS;
+using sc_core::sc_time;
+
+namespace {
+
+// Four steps due at 10 ns, two methods and two threads, ranked 0..3 by the
+// permutation given; each notes its name and the time when it runs.
+class Steps : public sc_core::sc_module {
+public:
+  SC_HAS_PROCESS(Steps);
+  Steps(sc_core::sc_module_name name, const std::vector<unsigned>& ranks)
+      : sc_core::sc_module(name) {
+    for (unsigned i = 0; i < 4; ++i) events[i].SetRank(RankOf(Stage::Link, 0, ranks[i]));
+    SC_METHOD(MethodA);
+    sensitive << events[0];
+    dont_initialize();
+    SC_THREAD(ThreadB);
+    sensitive << events[1];
+    SC_METHOD(MethodC);
+    sensitive << events[2];
+    dont_initialize();
+    SC_THREAD(ThreadD);
+    sensitive << events[3];
+    SC_THREAD(Notify);
+  }
+  OrderedEvent events[4];
+  std::vector<std::string> ran;
+
+private:
+  void Note(const char* who) { ran.push_back(std::string(who) + "@" + sc_core::sc_time_stamp().to_string()); }
+  void MethodA() { Note("A"); }
+  void ThreadB() { for (;;) { sc_core::wait(); Note("B"); } }
+  void MethodC() { Note("C"); }
+  void ThreadD() { for (;;) { sc_core::wait(); Note("D"); } }
+  // Notified in an order of its own, with a later and an earlier time for A,
+  // an earlier then a later one for C, a cancelled one for D's second.
+  void Notify() {
+    events[3].notify(sc_time(10, SC_NS));
+    events[0].notify(sc_time(12, SC_NS));
+    events[0].notify(sc_time(10, SC_NS));
+    events[2].notify(sc_time(10, SC_NS));
+    events[2].notify(sc_time(11, SC_NS));
+    events[1].notify(sc_time(10, SC_NS));
+    sc_core::wait(sc_time(15, SC_NS));
+    events[3].notify(sc_time(5, SC_NS));
+    events[3].cancel();
+    events[1].notify(sc_core::SC_ZERO_TIME);
+    events[1].notify(sc_time(1, SC_NS)); // the pending delta notification stands
+  }
+};
+
+} // namespace
+
+TEST(OrderedEvents, SameInstantStepsRunInRankOrderWhateverTheirKindAndNotifyOrder) {
+  const std::vector<std::vector<unsigned>> orders = {{0, 1, 2, 3}, {3, 2, 1, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}};
+  for (const auto& ranks : orders) {
+    EXPECT_EXIT(RunScenario([ranks] {
+                  Steps steps("steps", ranks);
+                  sc_core::sc_start(sc_time(30, SC_NS));
+                  const char* names[4] = {"A", "B", "C", "D"};
+                  std::vector<std::string> expected(4);
+                  for (unsigned i = 0; i < 4; ++i) expected[ranks[i]] = std::string(names[i]) + "@10 ns";
+                  expected.push_back("B@15 ns"); // the delta notification made at 15 ns
+                  SCN_CHECK_EQ(steps.ran.size(), expected.size());
+                  for (size_t k = 0; k < std::min(steps.ran.size(), expected.size()); ++k)
+                    SCN_CHECK_EQ(steps.ran[k], expected[k]);
+                }),
+                ::testing::ExitedWithCode(0), "");
+  }
+}
