@@ -160,8 +160,7 @@ void ClockTicks::WaitFirst() {
   if (!FindClock()) return sc_core::wait(clk.posedge_event());
   const uint64_t now = sc_core::sc_time_stamp().value();
   if (now > firstEdge) return WaitNext();
-  // At the edge itself one delta cycle, as a clocked thread's first start; a
-  // thread that ends before it ever waits also trips the leak checker at exit.
+  // At the edge itself one delta cycle, as a clocked thread's first start.
   if (now == firstEdge) return sc_core::wait(sc_core::SC_ZERO_TIME);
   WaitFor(tick, sc_core::sc_time::from_value(firstEdge - now));
 }

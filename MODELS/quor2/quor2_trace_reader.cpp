@@ -302,18 +302,20 @@ void quor2_trace_reader::SetDone(sc_core::sc_signal<bool, sc_core::SC_ONE_WRITER
 
 quor2_trace_reader::socket_type* quor2_trace_reader::GetRequestSocket() { return &socket; }
 
+// The thread never returns: a thread that ends frees its coroutine stack, which
+// the leak checker of a sanitizer build may still try to read at exit.
 void quor2_trace_reader::IssuingThread() {
   ticks.WaitFirst();
   // A trace with nothing to send is done at once.
   if (requestLines == 0) {
     doneEvent.notify(sc_core::SC_ZERO_TIME);
-    return;
+  } else {
+    do {
+      ticks.WaitNext();
+      if (!AtEnd() && !failedRequest) GenerateTLMRequest();
+    } while (!AtEnd());
   }
-  while (true) {
-    ticks.WaitNext();
-    if (AtEnd()) return;
-    if (!failedRequest) GenerateTLMRequest();
-  }
+  for (;;) sc_core::wait(doneEvent);
 }
 
 void quor2_trace_reader::ToggleDone() { done.write(true); }
