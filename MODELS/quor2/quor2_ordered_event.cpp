@@ -1,14 +1,20 @@
 #define SC_INCLUDE_DYNAMIC_PROCESSES
 #include "quor2_ordered_event.h"
 
+#include <algorithm>
+#include <functional>
 #include <queue>
+#include <unordered_map>
 #include <vector>
 
 namespace Orvane::Internal::QUOR2 {
 
 // The one queue of the model's timed notifications, behind one kernel event.
-// Entries are never removed early: a cancelled or replaced notification leaves
-// a stale entry that is skipped when it comes up (its id no longer matches).
+// Notifications are kept per due time: a notification is never due at the
+// instant it is made, so an instant's set is complete when it comes up and is
+// sorted once by rank then. Entries are never removed early: a cancelled or
+// replaced notification leaves a stale entry that is skipped when it comes up
+// (its id no longer matches).
 class OrderedEventQueue {
 public:
   static OrderedEventQueue& Get() {
@@ -24,24 +30,19 @@ public:
     }
     e.pendingId = ++lastId;
     e.pendingDue = due;
-    entries.push(Entry{due, e.rank, e.pendingId, &e});
+    BucketFor(due).push_back(Entry{e.rank, e.pendingId, &e});
     if (armedAt == 0 || due < armedAt) Arm(due);
   }
 
 private:
   struct Entry {
-    uint64_t due;
     uint64_t rank;
     uint64_t id;
     OrderedEvent* event;
-    // std::priority_queue keeps the greatest on top: the earliest due, then
-    // the lowest rank, then the first posted.
-    bool operator<(const Entry& o) const {
-      if (due != o.due) return due > o.due;
-      if (rank != o.rank) return rank > o.rank;
-      return id > o.id;
-    }
+    // The lowest rank first, then the first posted.
+    bool operator<(const Entry& o) const { return rank != o.rank ? rank < o.rank : id < o.id; }
   };
+  using Bucket = std::vector<Entry>;
 
   OrderedEventQueue() {
     Spawn([this] { Fire(); }, wake, "quor2_ordered_events");
@@ -58,6 +59,30 @@ private:
     sc_core::sc_spawn(body, name, &options);
   }
 
+  // The bucket of a due time, made when it is the first notification for it.
+  // Runs of notifications mostly share a due time (one clock period ahead).
+  Bucket& BucketFor(uint64_t due) {
+    if (due == lastDue) return buckets[lastBucket];
+    auto found = bucketOf.find(due);
+    uint32_t index;
+    if (found != bucketOf.end()) {
+      index = found->second;
+    } else {
+      if (spare.empty()) {
+        index = static_cast<uint32_t>(buckets.size());
+        buckets.emplace_back();
+      } else {
+        index = spare.back();
+        spare.pop_back();
+      }
+      bucketOf.emplace(due, index);
+      dues.push(due);
+    }
+    lastDue = due;
+    lastBucket = index;
+    return buckets[index];
+  }
+
   void Arm(uint64_t due) {
     armedAt = due;
     wake.notify(sc_core::sc_time::from_value(due - sc_core::sc_time_stamp().value()));
@@ -70,6 +95,39 @@ private:
     Step();
   }
 
+  // The earliest bucket, when it is due now, sorted by rank on first use.
+  Bucket* DueNow() {
+    if (!inInstant) {
+      if (dues.empty() || dues.top() > sc_core::sc_time_stamp().value()) return nullptr;
+      inInstant = true;
+      frontBucket = bucketOf.at(dues.top());
+      std::sort(buckets[frontBucket].begin(), buckets[frontBucket].end());
+      position = 0;
+    }
+    return &buckets[frontBucket];
+  }
+
+  void DropFront() {
+    const uint32_t index = bucketOf.at(dues.top());
+    buckets[index].clear();
+    spare.push_back(index);
+    bucketOf.erase(dues.top());
+    if (lastDue == dues.top()) lastDue = 0;
+    dues.pop();
+  }
+
+  // Arms the kernel event for the earliest time that still has a notification.
+  void ArmNext() {
+    while (!dues.empty()) {
+      const Bucket& b = buckets[bucketOf.at(dues.top())];
+      if (std::any_of(b.begin(), b.end(), [](const Entry& e) { return !Stale(e); })) {
+        Arm(dues.top());
+        return;
+      }
+      DropFront();
+    }
+  }
+
   // The next event due now, notified at once, and after it one of the two step
   // methods again. The kernel runs the processes an immediate notification
   // wakes before a method notified after them, whether they are methods or
@@ -77,26 +135,37 @@ private:
   // notified, and the order is the rank order whatever kinds the processes
   // are. (Two step methods: a method cannot wake itself.)
   void Step() {
-    const uint64_t now = sc_core::sc_time_stamp().value();
-    while (!entries.empty() && entries.top().due <= now) {
-      const Entry e = entries.top();
-      entries.pop();
-      if (Stale(e)) continue;
-      e.event->pendingId = 0;
-      e.event->sc_core::sc_event::notify();
-      next[nextStep].notify();
-      nextStep ^= 1;
-      return;
+    while (Bucket* bucket = DueNow()) {
+      while (position < bucket->size()) {
+        const Entry e = (*bucket)[position++];
+        if (Stale(e)) continue;
+        e.event->pendingId = 0;
+        e.event->sc_core::sc_event::notify();
+        if (e.event->onDue != nullptr) e.event->onDue(e.event->onDueArg);
+        next[nextStep].notify();
+        nextStep ^= 1;
+        return;
+      }
+      DropFront();
+      inInstant = false;
     }
-    while (!entries.empty() && Stale(entries.top())) entries.pop();
-    if (!entries.empty()) Arm(entries.top().due);
+    ArmNext();
   }
 
   sc_core::sc_event wake{"quor2_ordered_events_wake"};
   sc_core::sc_event next[2] = {sc_core::sc_event("quor2_ordered_events_next_a"),
                                sc_core::sc_event("quor2_ordered_events_next_b")};
   unsigned nextStep = 0;
-  std::priority_queue<Entry> entries;
+  // The due times that have a bucket, earliest on top, and their buckets.
+  std::priority_queue<uint64_t, std::vector<uint64_t>, std::greater<uint64_t>> dues;
+  std::unordered_map<uint64_t, uint32_t> bucketOf;
+  std::vector<Bucket> buckets;
+  std::vector<uint32_t> spare; // buckets not in use
+  uint64_t lastDue = 0; // the last bucket found (0: none; nothing is due at time 0)
+  uint32_t lastBucket = 0;
+  uint32_t frontBucket = 0;
+  bool inInstant = false; // the front bucket is due now and sorted
+  std::size_t position = 0; // its next entry
   uint64_t lastId = 0;
   uint64_t armedAt = 0; // 0: the kernel event is not pending
 };

@@ -55,6 +55,12 @@ public:
   void cancel();
 
   void SetRank(uint64_t r) { rank = r; }
+  // Called each time a timed notification comes due, just after the event is
+  // notified (so before any process it wakes has run).
+  void OnDue(void (*hook)(void*), void* arg) {
+    onDue = hook;
+    onDueArg = arg;
+  }
   uint64_t Rank() const { return rank; }
 
 private:
@@ -63,6 +69,8 @@ private:
   uint64_t pendingId = 0; // 0: nothing pending in the queue
   uint64_t pendingDue = 0;
   uint64_t deltaPendingIn = 0; // the delta cycle a pending delta notification fires in
+  void (*onDue)(void*) = nullptr;
+  void* onDueArg = nullptr;
 };
 
 // Gives the events of one module their ranks, in the order listed.
