@@ -18,6 +18,7 @@ quor2_bank::quor2_bank(sc_core::sc_module_name name) : sc_core::sc_module(name) 
   SC_METHOD(UpdateBankStates);
   sensitive << stateChangeEvent;
   dont_initialize();
+  stateChangeEvent.DueRuns<&quor2_bank::UpdateBankStates>(this);
 }
 
 void quor2_bank::UpdateBankStates() {

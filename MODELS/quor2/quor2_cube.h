@@ -5,6 +5,7 @@
 #define QUOR2_CUBE_H
 
 #include "quor2_flit_p.h"
+#include "quor2_ports.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -26,11 +27,11 @@ public:
   std::vector<quor2_quad*> quad;
 
   // Indexed [(writing quad) * (NUM_QUADS - 1) + port], lanes inside.
-  sc_core::sc_vector<sc_core::sc_vector<sc_core::sc_signal<Flit_P>>> interQuadLanesLSW;
-  sc_core::sc_vector<sc_core::sc_vector<sc_core::sc_signal<Flit_P>>> interQuadLanesVSW;
-  sc_core::sc_vector<sc_core::sc_signal<int>> interQuadEarlyCreditsLSW;
-  sc_core::sc_vector<sc_core::sc_signal<int>> interQuadCreditsLSW;
-  sc_core::sc_vector<sc_core::sc_signal<int>> interQuadCreditsVSW;
+  sc_core::sc_vector<sc_core::sc_vector<InnerSignal<Flit_P>>> interQuadLanesLSW;
+  sc_core::sc_vector<sc_core::sc_vector<InnerSignal<Flit_P>>> interQuadLanesVSW;
+  sc_core::sc_vector<InnerSignal<int>> interQuadEarlyCreditsLSW;
+  sc_core::sc_vector<InnerSignal<int>> interQuadCreditsLSW;
+  sc_core::sc_vector<InnerSignal<int>> interQuadCreditsVSW;
 
   quor2_cube(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats);
 

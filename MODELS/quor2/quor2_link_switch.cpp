@@ -119,6 +119,7 @@ quor2_link_switch::quor2_link_switch(sc_core::sc_module_name name, const Config&
   SC_METHOD(HandleQueues);
   sensitive << queueEvent;
   dont_initialize();
+  queueEvent.DueRuns<&quor2_link_switch::HandleQueues>(this);
   SC_THREAD(ReturnTokens);
   sensitive << tokenEvent;
   SC_THREAD(EarlyCreditReturn);
@@ -142,12 +143,14 @@ quor2_link_switch::quor2_link_switch(sc_core::sc_module_name name, const Config&
   SC_METHOD(IncrementCredits);
   sensitive << creditDelayEvent;
   dont_initialize();
+  creditDelayEvent.Ordered().DueRuns<&quor2_link_switch::IncrementCredits>(this);
   SC_METHOD(ReceiveEarlyInterQuadCredits);
   for (auto& p : earlyCreditInputLanes) sensitive << p;
   dont_initialize();
   SC_METHOD(TailIncrease);
   sensitive << tailIncreaseEvent;
   dont_initialize();
+  tailIncreaseEvent.Ordered().DueRuns<&quor2_link_switch::TailIncrease>(this);
 }
 
 // ---------------------------------------------------------------------------

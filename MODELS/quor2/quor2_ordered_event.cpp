@@ -46,8 +46,8 @@ private:
 
   OrderedEventQueue() {
     Spawn([this] { Fire(); }, wake, "quor2_ordered_events");
-    Spawn([this] { Step(); }, next[0], "quor2_ordered_events_a");
-    Spawn([this] { Step(); }, next[1], "quor2_ordered_events_b");
+    Spawn([this] { Step(false); }, next[0], "quor2_ordered_events_a");
+    Spawn([this] { Step(false); }, next[1], "quor2_ordered_events_b");
   }
 
   template <typename F>
@@ -92,10 +92,11 @@ private:
 
   void Fire() {
     armedAt = 0;
-    Step();
+    Step(true);
   }
 
-  // The earliest bucket, when it is due now, sorted by rank on first use.
+  // The earliest bucket (frontBucket), when it is due now, sorted by rank on
+  // first use.
   Bucket* DueNow() {
     if (!inInstant) {
       if (dues.empty() || dues.top() > sc_core::sc_time_stamp().value()) return nullptr;
@@ -134,16 +135,35 @@ private:
   // threads; so each event's processes have run before the next event is
   // notified, and the order is the rank order whatever kinds the processes
   // are. (Two step methods: a method cannot wake itself.)
-  void Step() {
-    while (Bucket* bucket = DueNow()) {
-      while (position < bucket->size()) {
-        const Entry e = (*bucket)[position++];
+  //
+  // An event whose one process is a method (DueRuns) needs no turn of its own
+  // while nothing else is waiting to run: the method would run next, and the
+  // step after it, so the step runs it itself and goes on. As soon as a method
+  // run so has made a process runnable (NoteImmediateWork), or when the step
+  // starts with processes made runnable since it handed on, the kernel's turns
+  // take over again, in the same order.
+  void Step(bool fromWake) {
+    bool alone = fromWake || immediateWork == workAtHandOn;
+    // The bucket is looked up again for each entry: a method run here may
+    // add buckets for later times, which can move this one.
+    while (DueNow() != nullptr) {
+      while (position < buckets[frontBucket].size()) {
+        const Entry e = buckets[frontBucket][position++];
         if (Stale(e)) continue;
-        e.event->pendingId = 0;
-        e.event->sc_core::sc_event::notify();
-        if (e.event->onDue != nullptr) e.event->onDue(e.event->onDueArg);
+        OrderedEvent& event = *e.event;
+        event.pendingId = 0;
+        if (alone && event.runs != nullptr) {
+          const uint64_t before = immediateWork;
+          if (event.onDue != nullptr) event.onDue(event.onDueArg);
+          event.runs(event.runsArg);
+          alone = immediateWork == before;
+          continue;
+        }
+        event.sc_core::sc_event::notify();
+        if (event.onDue != nullptr) event.onDue(event.onDueArg);
         next[nextStep].notify();
         nextStep ^= 1;
+        workAtHandOn = immediateWork;
         return;
       }
       DropFront();
@@ -168,9 +188,11 @@ private:
   std::size_t position = 0; // its next entry
   uint64_t lastId = 0;
   uint64_t armedAt = 0; // 0: the kernel event is not pending
+  uint64_t workAtHandOn = 0; // immediateWork when a step last handed on
 };
 
 void OrderedEvent::notify() {
+  NoteImmediateWork();
   pendingId = 0;
   deltaPendingIn = 0;
   sc_core::sc_event::notify();

@@ -36,6 +36,12 @@ constexpr uint64_t RankOf(Stage stage, uint64_t instance, uint64_t ordinal) {
   return (static_cast<uint64_t>(stage) << 48) | ((instance & 0xffffffu) << 24) | (ordinal & 0xffffffu);
 }
 
+// Counts the model's immediate notifications and its calls out to a host, the
+// ways it makes a process runnable at once: the ordered queue runs a method
+// directly only while no other process is waiting to run (see Step).
+inline uint64_t immediateWork = 0;
+inline void NoteImmediateWork() { ++immediateWork; }
+
 // An sc_event whose timed notifications are ordered by rank. Static
 // sensitivity, wait() and event lists take it as the sc_event it is; only its
 // own notify() and cancel() must be used (not sc_event's, through a base
@@ -55,6 +61,18 @@ public:
   void cancel();
 
   void SetRank(uint64_t r) { rank = r; }
+  // Declares Method of owner the one process sensitive to this event, a method
+  // process (it must not be sensitive to anything else that fires at the same
+  // instants, nothing may wait on the event, and the method must not ask
+  // whether the event triggered: run so, it did not). When a timed notification
+  // comes due and no other process of the model is waiting to run, the queue
+  // then runs the method itself, where the kernel would have run it next.
+  // Immediate and delta notifications still wake the method process.
+  template <auto Method, typename T>
+  void DueRuns(T* owner) {
+    runs = [](void* o) { (static_cast<T*>(o)->*Method)(); };
+    runsArg = owner;
+  }
   // Called each time a timed notification comes due, just after the event is
   // notified (so before any process it wakes has run).
   void OnDue(void (*hook)(void*), void* arg) {
@@ -71,6 +89,8 @@ private:
   uint64_t deltaPendingIn = 0; // the delta cycle a pending delta notification fires in
   void (*onDue)(void*) = nullptr;
   void* onDueArg = nullptr;
+  void (*runs)(void*) = nullptr;
+  void* runsArg = nullptr;
 };
 
 // Gives the events of one module their ranks, in the order listed.

@@ -5,6 +5,7 @@
 #define QUOR2_QUAD_H
 
 #include "quor2_flit_p.h"
+#include "quor2_ports.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -24,7 +25,7 @@ public:
   template <typename T> using Vector = sc_core::sc_vector<T>;
   using FlitIn = sc_core::sc_in<Flit_P>;
   using FlitOut = sc_core::sc_out<Flit_P>;
-  using FlitSignal = sc_core::sc_signal<Flit_P>;
+  using FlitSignal = InnerSignal<Flit_P>;
 
   sc_core::sc_in<Flit_P> requestLinks;
   sc_core::sc_out<Flit_P> responseLinks;
@@ -51,12 +52,12 @@ public:
   Vector<FlitSignal> vaultSwitchToLink;
   Vector<FlitSignal> linkSwitchToSlice;
   Vector<Vector<FlitSignal>> sliceToVaultSwitch;
-  Vector<sc_core::sc_signal<bool>> commandCreditReturn;
-  Vector<sc_core::sc_signal<int>> writeDataCreditReturn;
-  Vector<sc_core::sc_signal<int>> responseCreditReturn;
-  sc_core::sc_signal<int> linkCreditReceive;
-  sc_core::sc_signal<int> linkCreditReturn;
-  sc_core::sc_signal<bool> inputBufferBusy;
+  Vector<InnerSignal<bool>> commandCreditReturn;
+  Vector<InnerSignal<int>> writeDataCreditReturn;
+  Vector<InnerSignal<int>> responseCreditReturn;
+  InnerSignal<int> linkCreditReceive;
+  InnerSignal<int> linkCreditReturn;
+  InnerSignal<bool> inputBufferBusy;
 
   quor2_quad(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats, unsigned id);
 

@@ -350,6 +350,7 @@ void quor2_quor_controller::RetryParkedRequests() {
     transactionWaiting[i] = false;
     pendingTransactions[i] = nullptr;
     tlmPhase = tlm::END_REQ;
+    NoteImmediateWork(); // the host may wake a process of its own
     (*requestSockets[i])->nb_transport_bw(*parked, tlmPhase, tlmDelay);
   }
 }
@@ -455,6 +456,7 @@ void quor2_quor_controller::ReturnOpenLoop() {
       queue.pop_front();
       CountDelivered(*payload);
       tlmPhase = tlm::BEGIN_RESP;
+      NoteImmediateWork();
       (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
     }
   }
@@ -475,6 +477,7 @@ void quor2_quor_controller::ReturnClosedLoop() {
       const unsigned link = payload->get_streaming_width();
       CountDelivered(*payload);
       tlmPhase = tlm::BEGIN_RESP;
+      NoteImmediateWork();
       returnValue = (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
       if (returnValue == tlm::TLM_UPDATED || returnValue == tlm::TLM_COMPLETED) {
         nextAvailableResponseTime[i] = now + tlmDelay;

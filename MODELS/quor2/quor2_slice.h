@@ -5,6 +5,7 @@
 
 #include "quor2_dram_bus_packet.h"
 #include "quor2_flit_p.h"
+#include "quor2_ports.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -23,9 +24,9 @@ public:
   sc_core::sc_in<int> responseCreditReturn;
   sc_core::sc_out<int> writeDataCreditReturn;
 
-  sc_core::sc_signal<DRAMBusPacket> dataBusToDRAM;
-  sc_core::sc_signal<DRAMBusPacket> dataBusFromDRAM;
-  sc_core::sc_signal<DRAMBusPacket> commandBus;
+  InnerSignal<DRAMBusPacket> dataBusToDRAM;
+  InnerSignal<DRAMBusPacket> dataBusFromDRAM;
+  InnerSignal<DRAMBusPacket> commandBus;
 
   quor2_vault* m_vault;
   quor2_vault_controller* m_vaultController;

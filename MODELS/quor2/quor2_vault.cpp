@@ -33,6 +33,7 @@ quor2_vault::quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsK
   SC_METHOD(ResponseDataThread);
   sensitive << responseDataEvent;
   dont_initialize();
+  responseDataEvent.Ordered().DueRuns<&quor2_vault::ResponseDataThread>(this);
 }
 
 void quor2_vault::ReceiveCommand() {

@@ -60,9 +60,11 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
   SC_METHOD(ProcessInputFlits);
   sensitive << processEvent;
   dont_initialize();
+  processEvent.DueRuns<&quor2_vault_controller::ProcessInputFlits>(this);
   SC_METHOD(MoveToRequestQueue);
   sensitive << moveToRequestQueueEvent;
   dont_initialize();
+  moveToRequestQueueEvent.DueRuns<&quor2_vault_controller::MoveToRequestQueue>(this);
   SC_THREAD(IssuingThread);
   sensitive << issueEvents;
   SC_THREAD(SendResponseThread);
@@ -76,16 +78,19 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
   SC_METHOD(IssueWriteDataThread);
   sensitive << writeDataEvents;
   dont_initialize();
+  writeDataEvents.Ordered().DueRuns<&quor2_vault_controller::IssueWriteDataThread>(this);
   SC_METHOD(ReceiveResponseCredit);
   sensitive << responseCreditReturn;
   dont_initialize();
   SC_METHOD(IncrementResponseCredit);
   sensitive << creditDelayEvent;
   dont_initialize();
+  creditDelayEvent.Ordered().DueRuns<&quor2_vault_controller::IncrementResponseCredit>(this);
   if (cfg.REFRESH_ENABLED) {
     SC_METHOD(RefreshThread);
     sensitive << refreshEvents;
     dont_initialize();
+    refreshEvents.DueRuns<&quor2_vault_controller::RefreshThread>(this);
     if (tREFi > SC_ZERO_TIME) refreshEvents.notify(tREFi);
   }
 }

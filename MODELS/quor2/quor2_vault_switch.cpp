@@ -97,18 +97,22 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
   SC_METHOD(IncrementCreditCount);
   sensitive << creditDelayEvent;
   dont_initialize();
+  creditDelayEvent.Ordered().DueRuns<&quor2_vault_switch::IncrementCreditCount>(this);
   SC_METHOD(IncrementZCreditCount);
   sensitive << zcreditDelayEvent;
   dont_initialize();
+  zcreditDelayEvent.Ordered().DueRuns<&quor2_vault_switch::IncrementZCreditCount>(this);
   SC_METHOD(ReceiveLMCredits);
   sensitive << creditInputFromLM;
   dont_initialize();
   SC_METHOD(HandleQueues);
   sensitive << queueEvent;
   dont_initialize();
+  queueEvent.DueRuns<&quor2_vault_switch::HandleQueues>(this);
   SC_METHOD(MoveToSmoothingBuffers);
   sensitive << smoothingBufferEvent;
   dont_initialize();
+  smoothingBufferEvent.DueRuns<&quor2_vault_switch::MoveToSmoothingBuffers>(this);
   SC_THREAD(MoveToResponseBuffer);
   sensitive << vaultLatchStallEvent;
   SC_THREAD(MoveToSourceBuffer);
@@ -121,9 +125,11 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
   SC_METHOD(TurnOffPriority);
   sensitive << priorityOffEvent;
   dont_initialize();
+  priorityOffEvent.DueRuns<&quor2_vault_switch::TurnOffPriority>(this);
   SC_METHOD(TurnOffPriorityLock);
   sensitive << priorityLockEvent;
   dont_initialize();
+  priorityLockEvent.DueRuns<&quor2_vault_switch::TurnOffPriorityLock>(this);
 }
 
 void quor2_vault_switch::CheckAlignment() const {

@@ -6,6 +6,7 @@
 
 #include "quor2_flit_p.h"
 #include "quor2_link.h"
+#include "quor2_ports.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -186,13 +187,13 @@ private:
 struct LinkBench {
   const Config& cfg;
   StatsKeeper stats;
-  sc_core::sc_signal<Flit_P> request;
-  sc_core::sc_signal<Flit_P> response;
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> toLinkSwitch;
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> fromVaultSwitch;
-  sc_core::sc_signal<int> credit;
-  sc_core::sc_signal<int> freedTokens;
-  sc_core::sc_signal<bool> busy;
+  Orvane::Internal::QUOR2::InnerSignal<Flit_P> request;
+  Orvane::Internal::QUOR2::InnerSignal<Flit_P> response;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<Flit_P>> toLinkSwitch;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<Flit_P>> fromVaultSwitch;
+  Orvane::Internal::QUOR2::InnerSignal<int> credit;
+  Orvane::Internal::QUOR2::InnerSignal<int> freedTokens;
+  Orvane::Internal::QUOR2::InnerSignal<bool> busy;
   quor2_link link;
   LinkHostDouble host;
   LinkSwitchDouble lsw;

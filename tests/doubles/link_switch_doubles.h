@@ -7,6 +7,7 @@
 
 #include "quor2_flit.h"
 #include "quor2_link_switch.h"
+#include "quor2_ports.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -193,18 +194,18 @@ struct LswBench {
   StatsKeeper& stats;
   unsigned id;
 
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> linkLanes;
-  sc_core::sc_signal<bool> busy;
-  sc_core::sc_signal<bool> neverBusy;
-  sc_core::sc_vector<sc_core::sc_signal<int>> creditOut;
-  sc_core::sc_vector<sc_core::sc_signal<int>> earlyOut;
-  sc_core::sc_vector<sc_core::sc_signal<int>> earlyIn;
-  sc_core::sc_vector<sc_core::sc_signal<int>> creditIn;
-  sc_core::sc_vector<sc_core::sc_signal<bool>> commandCredits;
-  sc_core::sc_vector<sc_core::sc_signal<int>> writeCredits;
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> toSlices;
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> toQuads;
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> fromQuads;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<Flit_P>> linkLanes;
+  Orvane::Internal::QUOR2::InnerSignal<bool> busy;
+  Orvane::Internal::QUOR2::InnerSignal<bool> neverBusy;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<int>> creditOut;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<int>> earlyOut;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<int>> earlyIn;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<int>> creditIn;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<bool>> commandCredits;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<int>> writeCredits;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<Flit_P>> toSlices;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<Flit_P>> toQuads;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<Flit_P>> fromQuads;
 
   std::unique_ptr<Orvane::Internal::QUOR2::quor2_link_switch> lsw;
   std::unique_ptr<FlitSender> link;

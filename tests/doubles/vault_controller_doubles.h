@@ -9,6 +9,7 @@
 
 #include "quor2_dram_bus_packet.h"
 #include "quor2_flit.h"
+#include "quor2_ports.h"
 #include "quor2_utils.h"
 #include "quor2_vault_controller.h"
 
@@ -144,14 +145,14 @@ private:
 struct VcBench {
   const q2::Config& cfg;
   q2::StatsKeeper& stats;
-  sc_core::sc_vector<sc_core::sc_signal<q2::Flit_P>> requestLanes;
-  sc_core::sc_vector<sc_core::sc_signal<q2::Flit_P>> responseLanes;
-  sc_core::sc_signal<q2::DRAMBusPacket> commandBus;
-  sc_core::sc_signal<q2::DRAMBusPacket> dataToDram;
-  sc_core::sc_signal<q2::DRAMBusPacket> dataFromDram;
-  sc_core::sc_signal<bool> commandCredit;
-  sc_core::sc_signal<int> responseCredit;
-  sc_core::sc_signal<int> writeCredit;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<q2::Flit_P>> requestLanes;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<q2::Flit_P>> responseLanes;
+  Orvane::Internal::QUOR2::InnerSignal<q2::DRAMBusPacket> commandBus;
+  Orvane::Internal::QUOR2::InnerSignal<q2::DRAMBusPacket> dataToDram;
+  Orvane::Internal::QUOR2::InnerSignal<q2::DRAMBusPacket> dataFromDram;
+  Orvane::Internal::QUOR2::InnerSignal<bool> commandCredit;
+  Orvane::Internal::QUOR2::InnerSignal<int> responseCredit;
+  Orvane::Internal::QUOR2::InnerSignal<int> writeCredit;
   q2::quor2_vault_controller vc;
   VcLinkSwitchDouble lsw;
   VcDramDouble dram;

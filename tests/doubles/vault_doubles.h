@@ -5,6 +5,7 @@
 #define QUORSIM_TEST_VAULT_DOUBLES_H
 
 #include "quor2_dram_bus_packet.h"
+#include "quor2_ports.h"
 #include "quor2_utils.h"
 #include "quor2_vault.h"
 #include "support/cout_capture.h"
@@ -52,9 +53,9 @@ public:
 
 // One vault wired to a driver through the three buses.
 struct VaultBench {
-  sc_core::sc_signal<DRAMBusPacket> commandBus{"commandBus"};
-  sc_core::sc_signal<DRAMBusPacket> dataToDRAM{"dataToDRAM"};
-  sc_core::sc_signal<DRAMBusPacket> dataFromDRAM{"dataFromDRAM"};
+  Orvane::Internal::QUOR2::InnerSignal<DRAMBusPacket> commandBus{"commandBus"};
+  Orvane::Internal::QUOR2::InnerSignal<DRAMBusPacket> dataToDRAM{"dataToDRAM"};
+  Orvane::Internal::QUOR2::InnerSignal<DRAMBusPacket> dataFromDRAM{"dataFromDRAM"};
   Orvane::Internal::QUOR2::quor2_vault vault;
   VaultBusDriver driver{"driver"};
 

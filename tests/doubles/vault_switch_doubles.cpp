@@ -291,7 +291,7 @@ namespace {
 template <typename T>
 auto SignalRow(unsigned n) {
   return [n](const char* name, std::size_t) {
-    return new sc_core::sc_vector<sc_core::sc_signal<T>>(name, n);
+    return new sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<T>>(name, n);
   };
 }
 } // namespace

@@ -7,6 +7,7 @@
 #define QUORSIM_TEST_VAULT_SWITCH_DOUBLES_H
 
 #include "quor2_flit.h"
+#include "quor2_ports.h"
 #include "quor2_utils.h"
 #include "quor2_vault_switch.h"
 
@@ -175,13 +176,13 @@ struct VswBench {
 
   const q2::Config& cfg;
   q2::quor2_vault_switch vsw;
-  sc_core::sc_vector<sc_core::sc_vector<sc_core::sc_signal<q2::Flit_P>>> sliceToSwitch;
-  sc_core::sc_vector<sc_core::sc_signal<q2::Flit_P>> switchToLM;
-  sc_core::sc_vector<sc_core::sc_vector<sc_core::sc_signal<q2::Flit_P>>> switchToQuad;
-  sc_core::sc_vector<sc_core::sc_vector<sc_core::sc_signal<q2::Flit_P>>> quadToSwitch;
-  sc_core::sc_vector<sc_core::sc_signal<int>> creditsOut;
-  sc_core::sc_vector<sc_core::sc_signal<int>> creditsIn;
-  sc_core::sc_signal<int> lmCredits;
+  sc_core::sc_vector<sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<q2::Flit_P>>> sliceToSwitch;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<q2::Flit_P>> switchToLM;
+  sc_core::sc_vector<sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<q2::Flit_P>>> switchToQuad;
+  sc_core::sc_vector<sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<q2::Flit_P>>> quadToSwitch;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<int>> creditsOut;
+  sc_core::sc_vector<Orvane::Internal::QUOR2::InnerSignal<int>> creditsIn;
+  Orvane::Internal::QUOR2::InnerSignal<int> lmCredits;
   std::vector<std::unique_ptr<VswSliceDouble>> slices;
   VswLinkMasterDouble lm;
   std::vector<std::unique_ptr<VswQuadDouble>> quads; // index = interquad port

@@ -1,6 +1,7 @@
 // The model's order of same-instant work: events due at one instant wake their
 // processes in rank order, whatever kind the processes are and whichever was
 // notified first; of two pending times the earlier stands, as with sc_event.
+#define SC_INCLUDE_DYNAMIC_PROCESSES
 #include "support/scenario.h"
 
 #include "quor2_ordered_event.h"
@@ -80,5 +81,84 @@ TEST(OrderedEvents, SameInstantStepsRunInRankOrderWhateverTheirKindAndNotifyOrde
                     SCN_CHECK_EQ(steps.ran[k], expected[k]);
                 }),
                 ::testing::ExitedWithCode(0), "");
+  }
+}
+
+namespace {
+
+// Steps due at one instant, ranked in the order given: "M" a method, "T" a
+// thread, "N" a method that at once notifies X, whose method W runs in turn.
+// With runDirect the methods are declared with DueRuns, so the queue may run
+// them itself: the order must be the one the kernel gives without it.
+class DirectSteps : public sc_core::sc_module {
+public:
+  SC_HAS_PROCESS(DirectSteps);
+  DirectSteps(sc_core::sc_module_name name, const std::string& kinds, bool runDirect)
+      : sc_core::sc_module(name), kinds(kinds), events(kinds.size()), owners(kinds.size()) {
+    for (unsigned i = 0; i < kinds.size(); ++i) {
+      events[i].SetRank(RankOf(Stage::Link, 0, i));
+      sc_core::sc_spawn_options options;
+      options.set_sensitivity(&events[i]);
+      if (kinds[i] == 'T') {
+        sc_core::sc_spawn([this, i] { for (;;) { sc_core::wait(); Run(i); } }, nullptr, &options);
+      } else {
+        options.spawn_method();
+        options.dont_initialize();
+        sc_core::sc_spawn([this, i] { Run(i); }, nullptr, &options);
+      }
+    }
+    for (unsigned i = 0; i < kinds.size(); ++i) {
+      owners[i] = {this, i};
+      if (runDirect && kinds[i] != 'T') events[i].DueRuns<&Owner::Run>(&owners[i]);
+    }
+    SC_METHOD(W);
+    sensitive << x;
+    dont_initialize();
+    SC_THREAD(Notify);
+  }
+  std::string ran;
+
+private:
+  void Run(unsigned i) {
+    ran += kinds[i] + std::to_string(i) + " ";
+    if (kinds[i] == 'N') x.notify();
+  }
+  void W() { ran += "W "; }
+  void Notify() {
+    for (auto& e : events) e.notify(sc_time(10, SC_NS));
+  }
+  std::string kinds;
+  std::vector<OrderedEvent> events;
+  struct Owner {
+    DirectSteps* steps;
+    unsigned index;
+    void Run() { steps->Run(index); }
+  };
+  std::vector<Owner> owners;
+  OrderedEvent x;
+};
+
+} // namespace
+
+TEST(OrderedEvents, MethodsTheQueueRunsItselfKeepTheKernelsOrder) {
+  // A thread whose turn comes right after an immediate notification runs
+  // before the method it woke; a method after it, after that method.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"MMMM", "M0 M1 M2 M3 "},
+      {"MNMTM", "M0 N1 W M2 T3 M4 "},
+      {"MNTM", "M0 N1 T2 W M3 "},
+      {"TNMM", "T0 N1 W M2 M3 "},
+      {"NNT", "N0 W N1 T2 W "},
+  };
+  for (const auto& [kinds, expected] : cases) {
+    for (bool runDirect : {false, true}) {
+      EXPECT_EXIT(RunScenario([kinds = kinds, expected = expected, runDirect] {
+                    DirectSteps steps("steps", kinds, runDirect);
+                    sc_core::sc_start(sc_time(20, SC_NS));
+                    SCN_CHECK_EQ(steps.ran, expected);
+                  }),
+                  ::testing::ExitedWithCode(0), "")
+          << kinds << (runDirect ? " run directly" : " through the kernel");
+    }
   }
 }
