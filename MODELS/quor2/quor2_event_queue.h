@@ -43,7 +43,7 @@ public:
   }
 
   void notify(const sc_core::sc_time& when) override {
-    const uint64_t due = sc_core::sc_time_stamp().value() + when.value();
+    const uint64_t due = SimNow().value() + when.value();
     if (dueTimes.empty() || due < dueTimes.front()) Arm(when);
     if (dueTimes.empty() || due >= dueTimes.back())
       dueTimes.push_back(due);
@@ -71,7 +71,7 @@ private:
     if (dueTimes.empty()) return;
     dueTimes.pop_front();
     if (!dueTimes.empty())
-      Arm(sc_core::sc_time::from_value(dueTimes.front() - sc_core::sc_time_stamp().value()));
+      Arm(sc_core::sc_time::from_value(dueTimes.front() - SimNow().value()));
   }
 
   void FireDelta() { TakeDue(); }

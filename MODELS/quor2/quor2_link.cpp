@@ -139,7 +139,7 @@ void quor2_link::CheckAddress(const Flit_P& f) {
 
 void quor2_link::SafetyCheck(Flit_P incomingFlit) {
   Flit& f = *incomingFlit;
-  const sc_time now = sc_time_stamp();
+  const sc_time now = SimNow();
 
   if (now + onePs < timeOfLastFlit + flitRate) {
     std::cout << "== ERROR - Receive flit at a rate that does not match link config" << std::endl;
@@ -274,14 +274,14 @@ void quor2_link::HandleClockBoundary() {
     if (!clockBoundaryBuffer.empty()) {
       std::cout << "==ERROR - Ring-Buffer overflow in link.  Received too many flits this core "
                    "cycle ("
-                << sc_time_stamp() << ")" << std::endl;
+                << SimNow() << ")" << std::endl;
     }
   }
 }
 
 void quor2_link::CreditHostTokens(const Flit& f, const char* origin) {
   tokenCount += f.returnTokens;
-  responseEvent.notify(cfg.delayUntilNextPeriod(sc_time_stamp(), flitRate));
+  responseEvent.notify(cfg.delayUntilNextPeriod(SimNow(), flitRate));
   if (tokenCount > cfg.TOKENS_PER_LINK)
     TimedLine() << "ERROR - To many tokens in link" << id << origin << tokenCount << std::endl;
 }
@@ -324,7 +324,7 @@ void quor2_link::ReceiveRequestFlitsAtLS() {
 // when nothing holds them back, else through the input buffer so that arrival
 // order is kept.
 void quor2_link::ForwardProcessedFlits() {
-  const sc_time now = sc_time_stamp();
+  const sc_time now = SimNow();
   const size_t n = std::min<size_t>(processedFlits.size(), lswLanes);
   int32_t directLane = 0;
   for (size_t k = 0; k < n; ++k) {
@@ -381,7 +381,7 @@ void quor2_link::HandleInputBuffer() {
     if (f->currentLane == static_cast<int32_t>(lswLanes) - 1) break;
   }
   moveFlitsToLSW.notify(SC_ZERO_TIME);
-  lastTimeSentToLSW = sc_time_stamp();
+  lastTimeSentToLSW = SimNow();
   if (!inputBuffer.empty()) inputBufferEvent.notify(cfg.CORE_CLK);
 }
 
@@ -439,14 +439,14 @@ void quor2_link::ReceiveResponseFlits() {
       if (f->header) incomingResponseTag = tag;
       if (f->tail) {
         incomingResponseTag = -1;
-        f->startTimeRspLink = sc_time_stamp();
+        f->startTimeRspLink = SimNow();
         ++tailCount;
       }
       outputBuffer.push_back(f);
       if (outputBuffer.size() > cfg.LINK_MASTER_BUFFER_SIZE)
         TimedLine() << "ERROR - Link Master " << id << " buffer exceeded capacity" << std::endl;
     }
-    if (tailCount != 0) responseEvent.notify(cfg.delayUntilNextPeriod(sc_time_stamp(), flitRate));
+    if (tailCount != 0) responseEvent.notify(cfg.delayUntilNextPeriod(SimNow(), flitRate));
   }
 }
 
@@ -528,7 +528,7 @@ void quor2_link::IncrementReturnTokens() {
   if (returnTokens > cfg.TOKENS_PER_LINK)
     TimedLine() << "ERROR - Somehow have too many tokens" << std::endl;
   tokenDelayQueue.pop_front();
-  responseEvent.notify(cfg.delayUntilNextPeriod(sc_time_stamp(), flitRate));
+  responseEvent.notify(cfg.delayUntilNextPeriod(SimNow(), flitRate));
 }
 
 void quor2_link::DumpState() {

@@ -188,7 +188,7 @@ void quor2_link_switch::SampleOccupancy(unsigned source, const sc_time& now) {
 }
 
 void quor2_link_switch::ReceiveFromLinkSlave() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   if (lastReceivedFromLS == now) {
     TimedLine() << "ERROR - LS sent to DIS twice on one cycle!!!!" << std::endl;
     ExitRun(1);
@@ -249,7 +249,7 @@ void quor2_link_switch::ReceiveFromLinkSlave() {
 }
 
 void quor2_link_switch::ReceiveFromInterQuad() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   const unsigned lanes = cfg.FLITS_PER_CYCLE_LSW;
   bool earlyReturn = false;
 
@@ -370,7 +370,7 @@ void quor2_link_switch::UpdateThrottles(const sc_time& now) {
 }
 
 void quor2_link_switch::HandleQueues() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   if (!IsOnEdge(now, cfg.CORE_CLK))
     std::cout << "ERROR: off timing in LSW" << id << " @ " << now << std::endl;
   UpdateThrottles(now);
@@ -541,7 +541,7 @@ void quor2_link_switch::OweCredit(unsigned s) {
 // Credit intake
 
 void quor2_link_switch::ReceiveSliceCredits() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   for (unsigned v = 0; v < creditsFromSlices.size(); ++v) {
     if (!creditsFromSlices[v].event() || !creditsFromSlices[v].read()) continue;
     ++destinationCredits[v];
@@ -555,7 +555,7 @@ void quor2_link_switch::ReceiveSliceCredits() {
 }
 
 void quor2_link_switch::ReceiveWriteCredits() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   for (unsigned v = 0; v < writeCreditsFromSlices.size(); ++v) {
     if (!writeCreditsFromSlices[v].event()) continue;
     const int amount = writeCreditsFromSlices[v].read();

@@ -85,7 +85,7 @@ private:
 
   void Arm(uint64_t due) {
     armedAt = due;
-    wake.notify(sc_core::sc_time::from_value(due - sc_core::sc_time_stamp().value()));
+    wake.notify(sc_core::sc_time::from_value(due - SimNow().value()));
   }
 
   static bool Stale(const Entry& e) { return e.event->pendingId != e.id; }
@@ -99,7 +99,7 @@ private:
   // first use.
   Bucket* DueNow() {
     if (!inInstant) {
-      if (dues.empty() || dues.top() > sc_core::sc_time_stamp().value()) return nullptr;
+      if (dues.empty() || dues.top() > SimNow().value()) return nullptr;
       inInstant = true;
       frontBucket = bucketOf.at(dues.top());
       std::sort(buckets[frontBucket].begin(), buckets[frontBucket].end());
@@ -207,7 +207,7 @@ void OrderedEvent::notify(const sc_core::sc_time& delay) {
   }
   // A delta notification still pending is earlier than any timed one.
   if (deltaPendingIn == sc_core::sc_delta_count() + 1) return;
-  OrderedEventQueue::Get().Post(*this, sc_core::sc_time_stamp().value() + delay.value());
+  OrderedEventQueue::Get().Post(*this, SimNow().value() + delay.value());
 }
 
 void OrderedEvent::cancel() {
@@ -249,7 +249,7 @@ bool ClockTicks::FindClock() {
 
 void ClockTicks::WaitFirst() {
   if (!FindClock()) return sc_core::wait(clk.posedge_event());
-  const uint64_t now = sc_core::sc_time_stamp().value();
+  const uint64_t now = SimNow().value();
   if (now > firstEdge) return WaitNext();
   // At the edge itself one delta cycle, as a clocked thread's first start.
   if (now == firstEdge) return sc_core::wait(sc_core::SC_ZERO_TIME);
@@ -258,7 +258,7 @@ void ClockTicks::WaitFirst() {
 
 void ClockTicks::WaitNext() {
   if (!FindClock()) return sc_core::wait(clk.posedge_event());
-  const uint64_t now = sc_core::sc_time_stamp().value();
+  const uint64_t now = SimNow().value();
   uint64_t next = firstEdge;
   if (now >= firstEdge) next = firstEdge + ((now - firstEdge) / period + 1) * period;
   WaitFor(tick, sc_core::sc_time::from_value(next - now));

@@ -36,6 +36,14 @@ constexpr uint64_t RankOf(Stage stage, uint64_t instance, uint64_t ordinal) {
   return (static_cast<uint64_t>(stage) << 48) | ((instance & 0xffffffu) << 24) | (ordinal & 0xffffffu);
 }
 
+// The kernel's current time without a call into its library each time: the
+// kernel keeps it in one member for the whole run, and sc_time_stamp() hands
+// out a reference to it.
+inline const sc_core::sc_time& SimNow() {
+  static const sc_core::sc_time& now = sc_core::sc_time_stamp();
+  return now;
+}
+
 // Counts the model's immediate notifications and its calls out to a host, the
 // ways it makes a process runnable at once: the ordered queue runs a method
 // directly only while no other process is waiting to run (see Step).

@@ -234,7 +234,7 @@ unsigned quor2_quor_controller::TakeTag(unsigned link, tlm::tlm_generic_payload&
                                         int generatorID) {
   const unsigned tag = perLinkFreeTags[link].front();
   perLinkFreeTags[link].pop_front();
-  outstandingRequests.Change(1, sc_core::sc_time_stamp());
+  outstandingRequests.Change(1, SimNow());
   trans.set_streaming_width(link);
   outstandingTransactions[tag] = &trans;
   outstandingTransactionSources[tag] = static_cast<unsigned>(generatorID);
@@ -249,7 +249,7 @@ void quor2_quor_controller::AppendPacket(unsigned link, unsigned tag, QUORComman
     if (n == 1) handle->leadingNullFlits = leadingNulls;
     buffer.push_back(handle);
   }
-  bufferedRequestFlits.Change(flits, sc_core::sc_time_stamp());
+  bufferedRequestFlits.Change(flits, SimNow());
 }
 
 void quor2_quor_controller::CountRequestSize(std::vector<uint64_t>& counters, unsigned length) {
@@ -265,7 +265,7 @@ void quor2_quor_controller::IssueRequest() {
   while (true) {
     WaitFor(issueWake, clockCounter == 2 ? adjustedFlitRate : flitRate);
     clockCounter = clockCounter == 2 ? 0 : clockCounter + 1;
-    const sc_time now = sc_core::sc_time_stamp();
+    const sc_time now = SimNow();
     for (unsigned l = 0; l < links; ++l) IssueOnLink(l, now);
     RetryParkedRequests();
   }
@@ -359,7 +359,7 @@ void quor2_quor_controller::RetryParkedRequests() {
 // Response links
 
 void quor2_quor_controller::ReceiveResponse() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   for (unsigned l = 0; l < responseLinks.size(); ++l) {
     if (!responseLinks[l].event()) continue;
     Flit* flit = responseLinks[l].read().flit;
@@ -465,7 +465,7 @@ void quor2_quor_controller::ReturnOpenLoop() {
 // At most one response per source per activation; each source is paced by
 // the delay it returned, or held until its END_RESP.
 void quor2_quor_controller::ReturnClosedLoop() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   for (unsigned i = 0; i < pendingResponses.size(); ++i) {
     auto& queue = pendingResponses[i];
     if (!returningResponse[i] && now >= nextAvailableResponseTime[i] && !queue.empty()) {

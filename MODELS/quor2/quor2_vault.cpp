@@ -40,7 +40,7 @@ void quor2_vault::ReceiveCommand() {
   while (true) {
     sc_core::wait();
     WaitFor(commandWake, cfg.tCMD);
-    HandleCommand(tsvCommandBus.read(), sc_core::sc_time_stamp());
+    HandleCommand(tsvCommandBus.read(), SimNow());
   }
 }
 

@@ -65,10 +65,15 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
   sensitive << moveToRequestQueueEvent;
   dont_initialize();
   moveToRequestQueueEvent.DueRuns<&quor2_vault_controller::MoveToRequestQueue>(this);
-  SC_THREAD(IssuingThread);
+  // Methods: a step each time their event comes due.
+  SC_METHOD(IssuingThread);
   sensitive << issueEvents;
-  SC_THREAD(SendResponseThread);
+  dont_initialize();
+  issueEvents.DueRuns<&quor2_vault_controller::IssuingThread>(this);
+  SC_METHOD(SendResponseThread);
   sensitive << responseEvent;
+  dont_initialize();
+  responseEvent.Ordered().DueRuns<&quor2_vault_controller::SendResponseThread>(this);
   SC_THREAD(GetResponseData);
   sensitive << tsvDataIn;
   SC_THREAD(ReturnCommandCredit);
@@ -105,7 +110,7 @@ quor2_vault_controller::~quor2_vault_controller() {
 // ---------------------------------------------------------------- intake
 
 void quor2_vault_controller::ReceiveInputFlits() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   if (!IsOnEdge(now, cfg.CORE_CLK)) {
     std::cout << "Off timing in VC" << id << " @ " << now << std::endl;
     AbortRun();
@@ -182,7 +187,7 @@ void quor2_vault_controller::EnqueueTransaction(const Flit_P& flit, const sc_tim
 // refresh first, then the oldest transaction whose bank is free, while the
 // vault switch has room for a response.
 void quor2_vault_controller::ProcessInputFlits() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   if (!IsOnEdge(now, cfg.CORE_CLK)) std::cout << "ERROR: off timing in VC @ " << now << std::endl;
   if (now < nextProcessingTime) {
     processEvent.notify(cfg.CORE_CLK);
@@ -220,7 +225,7 @@ void quor2_vault_controller::ProcessInputFlits() {
 void quor2_vault_controller::MoveToRequestQueue() {
   if (!transactionQueueLatch) return;
   if (requestQueueCount >= cfg.REQUEST_Q_CAPACITY) return;
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   const sc_time ready = now + cfg.CORE_CLK;
   const Flit_P flit = *transactionQueueLatch;
   if (flit->tag == kRefreshTag) {
@@ -350,7 +355,7 @@ void quor2_vault_controller::IssueWriteDataThread() {
 void quor2_vault_controller::ReturnWriteCredits() {
   while (true) {
     wait();
-    const sc_time now = sc_core::sc_time_stamp();
+    const sc_time now = SimNow();
     if (writeCreditDelay.empty() || now < writeCreditDelay.front()) continue;
     const int perCycle = static_cast<int>(cfg.WRITE_CREDITS_PER_CYCLE);
     int amount;
@@ -374,34 +379,31 @@ void quor2_vault_controller::ReturnWriteCredits() {
 sc_time quor2_vault_controller::IsIssuable(size_t queueIndex) const {
   return QUOR2::IsIssuable(
       requestQueue, queueIndex, [this](unsigned p, unsigned b) -> quor2_bank& { return Bank(p, b); },
-      sc_core::sc_time_stamp(), timing, readBurst);
+      SimNow(), timing, readBurst);
 }
 
 // Wakes on tCMD slots while commands are queued; issues the oldest issuable
 // command, at most one per slot.
 void quor2_vault_controller::IssuingThread() {
   const auto bankAt = [this](unsigned p, unsigned b) -> quor2_bank& { return Bank(p, b); };
-  while (true) {
-    wait();
-    const sc_time now = sc_core::sc_time_stamp();
-    if (!IsOnEdge(now, cfg.tCMD))
-      std::cout << "UNALIGNED CLOCK!!!!!!!!!!\n\tTime Now=" << now << ", period=" << cfg.tCMD
-                << std::endl;
-    sc_time shortest = sc_core::sc_max_time();
-    for (size_t i = 0; i < requestQueue.size(); ++i) {
-      const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing, readBurst);
-      if (w == SC_ZERO_TIME) {
-        Issue(i, now);
-        shortest = SC_ZERO_TIME;
-        break;
-      }
-      shortest = std::min(shortest, w);
+  const sc_time now = SimNow();
+  if (!IsOnEdge(now, cfg.tCMD))
+    std::cout << "UNALIGNED CLOCK!!!!!!!!!!\n\tTime Now=" << now << ", period=" << cfg.tCMD
+              << std::endl;
+  sc_time shortest = sc_core::sc_max_time();
+  for (size_t i = 0; i < requestQueue.size(); ++i) {
+    const sc_time w = QUOR2::IsIssuable(requestQueue, i, bankAt, now, timing, readBurst);
+    if (w == SC_ZERO_TIME) {
+      Issue(i, now);
+      shortest = SC_ZERO_TIME;
+      break;
     }
-    if (!requestQueue.empty()) {
-      const uint64_t slot = cfg.tCMD.value();
-      const uint64_t w = std::max(shortest, cfg.tCMD).value();
-      issueEvents.notify(sc_time::from_value((w + slot - 1) / slot * slot));
-    }
+    shortest = std::min(shortest, w);
+  }
+  if (!requestQueue.empty()) {
+    const uint64_t slot = cfg.tCMD.value();
+    const uint64_t w = std::max(shortest, cfg.tCMD).value();
+    issueEvents.notify(sc_time::from_value((w + slot - 1) / slot * slot));
   }
 }
 
@@ -517,7 +519,7 @@ void quor2_vault_controller::TraceCommand(const DRAMBusPacket& e, const sc_time&
 }
 
 void quor2_vault_controller::RefreshThread() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   ++refreshNeeded;
   processEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, 1));
   refreshEvents.notify(tREFi);
@@ -533,19 +535,14 @@ void quor2_vault_controller::GetResponseData() {
       ExitRun(1);
     }
     WaitFor(responseDataWake, cfg.CORE_CLK);
-    const sc_time now = sc_core::sc_time_stamp();
+    const sc_time now = SimNow();
     pendingReadResponses.push_back(tsvDataIn.read());
     pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));
     responseEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, cfg.MI_OUT_DELAY));
   }
 }
 
-void quor2_vault_controller::SendResponseThread() {
-  while (true) {
-    wait();
-    SendResponseStep(sc_core::sc_time_stamp());
-  }
-}
+void quor2_vault_controller::SendResponseThread() { SendResponseStep(SimNow()); }
 
 Flit_P quor2_vault_controller::MakeReadResponseFlit(const Flit& request, bool header,
                                                     bool tail) const {
@@ -612,7 +609,7 @@ void quor2_vault_controller::SendResponseStep(const sc_time& now) {
 void quor2_vault_controller::ReceiveResponseCredit() {
   const int v = responseCreditReturn.read();
   if (v <= 0) return;
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   if (!IsOnEdge(now, cfg.CORE_CLK)) {
     std::cout << "Off timing in VC" << id << " because of credit @ " << now << std::endl;
     AbortRun();
@@ -622,7 +619,7 @@ void quor2_vault_controller::ReceiveResponseCredit() {
 }
 
 void quor2_vault_controller::IncrementResponseCredit() {
-  const sc_time now = sc_core::sc_time_stamp();
+  const sc_time now = SimNow();
   Accumulate(stats.perVaultAvgRespCredits[id], responseCredits, lastRespCreditSample, now);
   if (creditDelayQueue.empty()) return;
   responseCredits += creditDelayQueue.front();

@@ -147,7 +147,7 @@ private:
   std::vector<unsigned> notedInterQuadPorts;
 
   void CheckAlignment() const;
-  sc_core::sc_time Now() const { return sc_core::sc_time_stamp(); }
+  sc_core::sc_time Now() const { return SimNow(); }
   void SampleSource(unsigned s, std::size_t length);
   void SwitchPriorityOn();
   void SetDestinationsOfVault(unsigned v);
