@@ -65,6 +65,50 @@ void Pulse(Port& port, const T& amount, const T& idle, const sc_core::sc_time& p
   port.write(idle);
 }
 
+// Pulse for methods: Start() writes the amount (a delta cycle later when the
+// last pulse's idle value is not on the port yet, as Pulse), Step(), the method
+// sensitive to wake, writes the idle value half a period later. While Busy()
+// the owner ignores what would start the next one, as a thread inside Pulse
+// does not see its trigger.
+template <typename Port, typename T>
+class PulseSteps {
+public:
+  PulseSteps(Port& port, const T& idle, OrderedEvent& wake) : port(port), idle(idle), wake(wake) {}
+  bool Busy() const { return phase != Phase::Idle; }
+  void Start(const T& value, const sc_core::sc_time& period) {
+    amount = value;
+    half = HalfPeriod(period);
+    if (port.read() != idle) {
+      phase = Phase::Showing;
+      wake.notify(sc_core::SC_ZERO_TIME);
+      return;
+    }
+    Raise();
+  }
+  void Step() {
+    if (phase == Phase::Showing) {
+      Raise();
+    } else if (phase == Phase::High) {
+      port.write(idle);
+      phase = Phase::Idle;
+    }
+  }
+
+private:
+  void Raise() {
+    port.write(amount);
+    phase = Phase::High;
+    wake.notify(half);
+  }
+  enum class Phase { Idle, Showing, High };
+  Port& port;
+  T idle;
+  OrderedEvent& wake;
+  T amount{};
+  sc_core::sc_time half;
+  Phase phase = Phase::Idle;
+};
+
 // Writes the idle value to every port of a vector (the end of a multi-lane pulse).
 template <typename PortVector, typename T>
 void WriteAll(PortVector& ports, const T& value) {

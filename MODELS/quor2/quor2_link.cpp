@@ -91,8 +91,14 @@ quor2_link::quor2_link(sc_core::sc_module_name name, const Config& cfg, StatsKee
   sensitive << tokenDelayEvent;
   dont_initialize();
   tokenDelayEvent.Ordered().DueRuns<&quor2_link::IncrementReturnTokens>(this);
-  SC_THREAD(CreditReturn);
+  SC_METHOD(CreditReturn);
   sensitive << creditReturnEvent;
+  dont_initialize();
+  creditReturnEvent.Ordered().DueRuns<&quor2_link::CreditReturn>(this);
+  SC_METHOD(EndCreditReturn);
+  sensitive << creditWake;
+  dont_initialize();
+  creditWake.DueRuns<&quor2_link::EndCreditReturn>(this);
   SC_METHOD(WriteToResponseLink);
   sensitive << sendFlitEvent;
   dont_initialize();
@@ -507,13 +513,13 @@ void quor2_link::WriteToResponseLink() {
 }
 
 void quor2_link::CreditReturn() {
-  while (true) {
-    sc_core::wait();
-    const int amount = static_cast<int>(returnCredits.front());
-    returnCredits.pop_front();
-    Pulse(creditReturn, amount, 0, flitRate, creditWake);
-  }
+  if (creditPulse.Busy()) return;
+  const int amount = static_cast<int>(returnCredits.front());
+  returnCredits.pop_front();
+  creditPulse.Start(amount, flitRate);
 }
+
+void quor2_link::EndCreditReturn() { creditPulse.Step(); }
 
 void quor2_link::ReceiveReturnTokensFromLSW() {
   const int freed = tokenInput.read();

@@ -7,6 +7,7 @@
 #ifndef QUOR2_LINK_H
 #define QUOR2_LINK_H
 
+#include "quor2_clock.h"
 #include "quor2_event_queue.h"
 #include "quor2_flit_p.h"
 #include "quor2_ordered_event.h"
@@ -57,8 +58,9 @@ public:
   OrderedEvent inputBufferEvent;
   OrderedEvent moveFlitsToLSW;
   EventQueue tokenDelayEvent;
-  // Timed waits of the threads, one each.
+  // Timed waits of the threads, one each, and the credit pulse's second half.
   OrderedEvent boundaryWake, responseWake, creditWake;
+  PulseSteps<sc_core::sc_out<int>, int> creditPulse{creditReturn, 0, creditWake};
 
   sc_core::sc_time flitRate;
   uint32_t maxFlitsPerCycle;
@@ -90,6 +92,7 @@ public:
   void ReceiveReturnTokensFromLSW();
   void IncrementReturnTokens();
   void CreditReturn();
+  void EndCreditReturn();
   void WriteToResponseLink();
   void ReceiveRequestFlitsAtLS();
   void HandleInputBuffer();

@@ -24,12 +24,16 @@ quor2_vault::quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsK
       AssignRanks(Stage::Bank, bank, {&banks[p].back()->stateChangeEvent});
     }
   }
-  AssignRanks(Stage::Vault, id, {&responseDataEvent.Ordered(), &dataWake, &commandWake});
+  AssignRanks(Stage::Vault, id, {&responseDataEvent.Ordered(), &commandWake});
 
-  SC_THREAD(ReceiveCommand);
+  // Write data on tsvDataIn is consumed and not stored: nothing watches it.
+  SC_METHOD(ReceiveCommand);
   sensitive << tsvCommandBus;
-  SC_THREAD(ReceiveData);
-  sensitive << tsvDataIn;
+  dont_initialize();
+  SC_METHOD(TakeCommand);
+  sensitive << commandWake;
+  dont_initialize();
+  commandWake.DueRuns<&quor2_vault::TakeCommand>(this);
   SC_METHOD(ResponseDataThread);
   sensitive << responseDataEvent;
   dont_initialize();
@@ -37,19 +41,14 @@ quor2_vault::quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsK
 }
 
 void quor2_vault::ReceiveCommand() {
-  while (true) {
-    sc_core::wait();
-    WaitFor(commandWake, cfg.tCMD);
-    HandleCommand(tsvCommandBus.read(), SimNow());
-  }
+  if (commandPending) return;
+  commandPending = true;
+  commandWake.notify(cfg.tCMD);
 }
 
-void quor2_vault::ReceiveData() {
-  // Write data is consumed and not stored.
-  while (true) {
-    sc_core::wait();
-    WaitFor(dataWake, cfg.BL);
-  }
+void quor2_vault::TakeCommand() {
+  commandPending = false;
+  HandleCommand(tsvCommandBus.read(), SimNow());
 }
 
 void quor2_vault::ResponseDataThread() {

@@ -30,8 +30,10 @@ public:
 
   // One notification per read-data packet still to be sent.
   EventQueue responseDataEvent;
-  // Timed waits of the two bus threads.
-  OrderedEvent commandWake, dataWake;
+  // A command on the bus is taken tCMD after it appears; the bus is not
+  // watched in between (commandPending).
+  OrderedEvent commandWake;
+  bool commandPending = false;
   std::deque<DRAMBusPacket> readResponseQueue;
   // [partition][bank], named "v_bank<p><b>".
   std::vector<std::vector<std::unique_ptr<quor2_bank>>> banks;
@@ -40,7 +42,7 @@ public:
   quor2_vault(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats, unsigned id);
 
   void ReceiveCommand();
-  void ReceiveData();
+  void TakeCommand();
   void ResponseDataThread();
 
   // Checks one command against the bank rules (printing each violation), then

@@ -74,12 +74,29 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
   sensitive << responseEvent;
   dont_initialize();
   responseEvent.Ordered().DueRuns<&quor2_vault_controller::SendResponseThread>(this);
-  SC_THREAD(GetResponseData);
+  SC_METHOD(GetResponseData);
   sensitive << tsvDataIn;
-  SC_THREAD(ReturnCommandCredit);
+  dont_initialize();
+  SC_METHOD(TakeResponseData);
+  sensitive << responseDataWake;
+  dont_initialize();
+  responseDataWake.DueRuns<&quor2_vault_controller::TakeResponseData>(this);
+  SC_METHOD(ReturnCommandCredit);
   sensitive << commandCreditReturnEvent;
-  SC_THREAD(ReturnWriteCredits);
+  dont_initialize();
+  commandCreditReturnEvent.Ordered().DueRuns<&quor2_vault_controller::ReturnCommandCredit>(this);
+  SC_METHOD(EndCommandCredit);
+  sensitive << commandCreditWake;
+  dont_initialize();
+  commandCreditWake.DueRuns<&quor2_vault_controller::EndCommandCredit>(this);
+  SC_METHOD(ReturnWriteCredits);
   sensitive << writeCreditReturnEvent;
+  dont_initialize();
+  writeCreditReturnEvent.Ordered().DueRuns<&quor2_vault_controller::ReturnWriteCredits>(this);
+  SC_METHOD(EndWriteCredit);
+  sensitive << writeCreditWake;
+  dont_initialize();
+  writeCreditWake.DueRuns<&quor2_vault_controller::EndWriteCredit>(this);
   SC_METHOD(IssueWriteDataThread);
   sensitive << writeDataEvents;
   dont_initialize();
@@ -336,11 +353,11 @@ void quor2_vault_controller::TurnIntoWriteResponse(const Flit_P& flit) {
 }
 
 void quor2_vault_controller::ReturnCommandCredit() {
-  while (true) {
-    wait();
-    Pulse(commandCreditReturn, true, false, cfg.CORE_CLK, commandCreditWake);
-  }
+  if (commandCreditPulse.Busy()) return;
+  commandCreditPulse.Start(true, cfg.CORE_CLK);
 }
+
+void quor2_vault_controller::EndCommandCredit() { commandCreditPulse.Step(); }
 
 void quor2_vault_controller::IssueWriteDataThread() {
   stats.perVaultTSVUse[id] += cfg.BL;
@@ -353,26 +370,26 @@ void quor2_vault_controller::IssueWriteDataThread() {
 // Returns queued write-data credits once due, at most WRITE_CREDITS_PER_CYCLE
 // per cycle, each amount held for half a cycle.
 void quor2_vault_controller::ReturnWriteCredits() {
-  while (true) {
-    wait();
-    const sc_time now = SimNow();
-    if (writeCreditDelay.empty() || now < writeCreditDelay.front()) continue;
-    const int perCycle = static_cast<int>(cfg.WRITE_CREDITS_PER_CYCLE);
-    int amount;
-    if (perCycle < writeCreditQueue.front()) {
-      amount = perCycle;
-      writeCreditQueue.front() -= perCycle;
+  if (writeCreditPulse.Busy()) return;
+  const sc_time now = SimNow();
+  if (writeCreditDelay.empty() || now < writeCreditDelay.front()) return;
+  const int perCycle = static_cast<int>(cfg.WRITE_CREDITS_PER_CYCLE);
+  int amount;
+  if (perCycle < writeCreditQueue.front()) {
+    amount = perCycle;
+    writeCreditQueue.front() -= perCycle;
+    writeCreditReturnEvent.notify(cfg.CORE_CLK);
+  } else {
+    amount = writeCreditQueue.front();
+    writeCreditQueue.pop_front();
+    writeCreditDelay.pop_front();
+    if (!writeCreditDelay.empty() && writeCreditDelay.front() <= now)
       writeCreditReturnEvent.notify(cfg.CORE_CLK);
-    } else {
-      amount = writeCreditQueue.front();
-      writeCreditQueue.pop_front();
-      writeCreditDelay.pop_front();
-      if (!writeCreditDelay.empty() && writeCreditDelay.front() <= now)
-        writeCreditReturnEvent.notify(cfg.CORE_CLK);
-    }
-    Pulse(writeDataCreditReturn, amount, 0, cfg.CORE_CLK, writeCreditWake);
   }
+  writeCreditPulse.Start(amount, cfg.CORE_CLK);
 }
+
+void quor2_vault_controller::EndWriteCredit() { writeCreditPulse.Step(); }
 
 // ---------------------------------------------------------------- scheduling
 
@@ -528,18 +545,21 @@ void quor2_vault_controller::RefreshThread() {
 // ---------------------------------------------------------------- responses
 
 void quor2_vault_controller::GetResponseData() {
-  while (true) {
-    wait();
-    if (!tsvDataIn.event()) {
-      std::cout << "?????????A" << std::endl;
-      ExitRun(1);
-    }
-    WaitFor(responseDataWake, cfg.CORE_CLK);
-    const sc_time now = SimNow();
-    pendingReadResponses.push_back(tsvDataIn.read());
-    pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));
-    responseEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, cfg.MI_OUT_DELAY));
+  if (responseDataPending) return;
+  if (!tsvDataIn.event()) {
+    std::cout << "?????????A" << std::endl;
+    ExitRun(1);
   }
+  responseDataPending = true;
+  responseDataWake.notify(cfg.CORE_CLK);
+}
+
+void quor2_vault_controller::TakeResponseData() {
+  responseDataPending = false;
+  const sc_time now = SimNow();
+  pendingReadResponses.push_back(tsvDataIn.read());
+  pendingReadResponsesReady.push_back(now + Cycles(cfg.CORE_CLK, cfg.MI_OUT_DELAY));
+  responseEvent.notify(CyclesFromEdge(now, cfg.CORE_CLK, cfg.MI_OUT_DELAY));
 }
 
 void quor2_vault_controller::SendResponseThread() { SendResponseStep(SimNow()); }

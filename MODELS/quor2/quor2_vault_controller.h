@@ -9,6 +9,7 @@
 
 #include "quor2_event_queue.h"
 #include "quor2_bank.h"
+#include "quor2_clock.h"
 #include "quor2_dram_bus_packet.h"
 #include "quor2_flit.h"
 #include "quor2_rest_check.h"
@@ -65,8 +66,13 @@ public:
   EventQueue responseEvent;
   EventQueue writeCreditReturnEvent;
   EventQueue commandCreditReturnEvent;
-  // Timed waits of the threads, one each.
+  // The credit pulses' second halves, and the read data taken a cycle after
+  // it appears on the bus (the bus is not watched in between).
   OrderedEvent commandCreditWake, writeCreditWake, responseDataWake;
+  PulseSteps<sc_core::sc_out<bool>, bool> commandCreditPulse{commandCreditReturn, false,
+                                                             commandCreditWake};
+  PulseSteps<sc_core::sc_out<int>, int> writeCreditPulse{writeDataCreditReturn, 0, writeCreditWake};
+  bool responseDataPending = false;
 
   int incomingTag = -1;
   unsigned nextRefreshPartition = 0;
@@ -101,8 +107,11 @@ public:
   void IssuingThread();
   void SendResponseThread();
   void GetResponseData();
+  void TakeResponseData();
   void ReturnCommandCredit();
+  void EndCommandCredit();
   void ReturnWriteCredits();
+  void EndWriteCredit();
   void IssueWriteDataThread();
   void ReceiveResponseCredit();
   void IncrementResponseCredit();
