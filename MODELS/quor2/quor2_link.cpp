@@ -507,6 +507,13 @@ void quor2_link::SendResponseFlits() {
   if (!outputBuffer.empty() || returnTokens != 0) responseEvent.notify(flitRate);
 }
 
+// The response lane may be written from the ordered queue's own step only when
+// it is one of the model's own signals: a host's signal may check its writer.
+void quor2_link::end_of_elaboration() {
+  if (dynamic_cast<InnerSignal<Flit_P>*>(responseLinks.get_interface()) != nullptr)
+    sendFlitEvent.Ordered().DueRuns<&quor2_link::WriteToResponseLink>(this);
+}
+
 void quor2_link::WriteToResponseLink() {
   responseLinks.write(outputDelayBuffer.front());
   outputDelayBuffer.pop_front();

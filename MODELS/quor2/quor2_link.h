@@ -11,6 +11,7 @@
 #include "quor2_event_queue.h"
 #include "quor2_flit_p.h"
 #include "quor2_ordered_event.h"
+#include "quor2_ports.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -91,6 +92,7 @@ public:
   void SendResponseFlits();
   void ReceiveReturnTokensFromLSW();
   void IncrementReturnTokens();
+  void end_of_elaboration() override;
   void CreditReturn();
   void EndCreditReturn();
   void WriteToResponseLink();

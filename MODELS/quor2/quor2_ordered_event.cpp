@@ -198,7 +198,7 @@ void OrderedEvent::notify() {
   sc_core::sc_event::notify();
 }
 
-void OrderedEvent::notify(const sc_core::sc_time& delay) {
+void OrderedEvent::NotifyLater(const sc_core::sc_time& delay) {
   if (delay == sc_core::SC_ZERO_TIME) {
     pendingId = 0;
     deltaPendingIn = sc_core::sc_delta_count() + 1;

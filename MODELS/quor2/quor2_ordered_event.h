@@ -39,9 +39,10 @@ constexpr uint64_t RankOf(Stage stage, uint64_t instance, uint64_t ordinal) {
 // The kernel's current time without a call into its library each time: the
 // kernel keeps it in one member for the whole run, and sc_time_stamp() hands
 // out a reference to it.
+inline const sc_core::sc_time* simNow = nullptr;
 inline const sc_core::sc_time& SimNow() {
-  static const sc_core::sc_time& now = sc_core::sc_time_stamp();
-  return now;
+  if (simNow == nullptr) simNow = &sc_core::sc_time_stamp();
+  return *simNow;
 }
 
 // Counts the model's immediate notifications and its calls out to a host, the
@@ -65,7 +66,11 @@ public:
   void notify();
   // Zero: a delta notification, as sc_event. Later: at now + delay in rank
   // order; as with sc_event, of two pending times the earlier one stands.
-  void notify(const sc_core::sc_time& delay);
+  void notify(const sc_core::sc_time& delay) {
+    // Most notifications find one pending at the same or an earlier time.
+    if (pendingId != 0 && delay.value() != 0 && pendingDue <= SimNow().value() + delay.value()) return;
+    NotifyLater(delay);
+  }
   void cancel();
 
   void SetRank(uint64_t r) { rank = r; }
@@ -91,6 +96,7 @@ public:
 
 private:
   friend class OrderedEventQueue;
+  void NotifyLater(const sc_core::sc_time& delay);
   uint64_t rank = RankOf(Stage::Unranked, 0, 0);
   uint64_t pendingId = 0; // 0: nothing pending in the queue
   uint64_t pendingDue = 0;

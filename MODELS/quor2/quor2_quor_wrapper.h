@@ -5,6 +5,7 @@
 #define QUOR2_QUOR_WRAPPER_H
 
 #include "quor2_flit_p.h"
+#include "quor2_ports.h"
 #include "quor2_utils.h"
 
 #include <systemc>
@@ -31,8 +32,8 @@ public:
   quor2_cube* cube;
   StatsKeeper* stats;
   const Config& cfg;
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> requestLinks;
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> responseLinks;
+  sc_core::sc_vector<InnerSignal<Flit_P>> requestLinks;
+  sc_core::sc_vector<InnerSignal<Flit_P>> responseLinks;
 
   quor2_quor_wrapper(sc_core::sc_module_name name, const Config& cfg);
   ~quor2_quor_wrapper() override = default;

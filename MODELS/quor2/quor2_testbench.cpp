@@ -91,8 +91,8 @@ int RunTestbench(int argc, char** argv, const TestbenchHooks& hooks) {
     monitor.done[i](generatorDone[i]);
   }
 
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> requestLinks("requestLinks", cfg.NUM_LINKS);
-  sc_core::sc_vector<sc_core::sc_signal<Flit_P>> responseLinks("responseLinks", cfg.NUM_LINKS);
+  sc_core::sc_vector<InnerSignal<Flit_P>> requestLinks("requestLinks", cfg.NUM_LINKS);
+  sc_core::sc_vector<InnerSignal<Flit_P>> responseLinks("responseLinks", cfg.NUM_LINKS);
   for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
     controller.requestLinks[l](requestLinks[l]);
     controller.responseLinks[l](responseLinks[l]);
