@@ -77,9 +77,19 @@ quor2_link::quor2_link(sc_core::sc_module_name name, const Config& cfg, StatsKee
   SC_METHOD(ReceiveRequestFlits);
   sensitive << requestLinks;
   dont_initialize();
-  SC_THREAD(HandleClockBoundary);
-  SC_THREAD(ReceiveResponseFlits);
+  // Every core cycle from the first on.
+  SC_METHOD(HandleClockBoundary);
+  sensitive << boundaryWake;
+  dont_initialize();
+  boundaryWake.DueRuns<&quor2_link::HandleClockBoundary>(this);
+  boundaryWake.notify(cfg.CORE_CLK);
+  SC_METHOD(ReceiveResponseFlits);
   for (auto& lane : inputsFromVaultSwitch) sensitive << lane;
+  dont_initialize();
+  SC_METHOD(TakeResponseFlits);
+  sensitive << responseWake;
+  dont_initialize();
+  responseWake.DueRuns<&quor2_link::TakeResponseFlits>(this);
   SC_METHOD(SendResponseFlits);
   sensitive << responseEvent;
   dont_initialize();
@@ -259,30 +269,28 @@ void quor2_link::SafetyCheck(Flit_P incomingFlit) {
 }
 
 void quor2_link::HandleClockBoundary() {
-  while (true) {
-    WaitFor(boundaryWake, cfg.CORE_CLK);
-    if (!clockBoundaryBuffer.empty()) {
-      std::vector<Flit_P> batch;
-      if (!spareBatches.empty()) {
-        batch = std::move(spareBatches.back());
-        spareBatches.pop_back();
-      }
-      const size_t n = std::min<size_t>(maxFlitsPerCycle, clockBoundaryBuffer.size());
-      for (size_t lane = 0; lane < n; ++lane) {
-        Flit_P f = clockBoundaryBuffer.front();
-        clockBoundaryBuffer.pop_front();
-        f->currentLane = static_cast<int32_t>(lane);
-        batch.push_back(f);
-      }
-      inputDelayBuffer.push_back(std::move(batch));
-      receiveFlitEvent.notify(inputDelay);
+  if (!clockBoundaryBuffer.empty()) {
+    std::vector<Flit_P> batch;
+    if (!spareBatches.empty()) {
+      batch = std::move(spareBatches.back());
+      spareBatches.pop_back();
     }
-    if (!clockBoundaryBuffer.empty()) {
-      std::cout << "==ERROR - Ring-Buffer overflow in link.  Received too many flits this core "
-                   "cycle ("
-                << SimNow() << ")" << std::endl;
+    const size_t n = std::min<size_t>(maxFlitsPerCycle, clockBoundaryBuffer.size());
+    for (size_t lane = 0; lane < n; ++lane) {
+      Flit_P f = clockBoundaryBuffer.front();
+      clockBoundaryBuffer.pop_front();
+      f->currentLane = static_cast<int32_t>(lane);
+      batch.push_back(f);
     }
+    inputDelayBuffer.push_back(std::move(batch));
+    receiveFlitEvent.notify(inputDelay);
   }
+  if (!clockBoundaryBuffer.empty()) {
+    std::cout << "==ERROR - Ring-Buffer overflow in link.  Received too many flits this core "
+                 "cycle ("
+              << SimNow() << ")" << std::endl;
+  }
+  boundaryWake.notify(cfg.CORE_CLK);
 }
 
 void quor2_link::CreditHostTokens(const Flit& f, const char* origin) {
@@ -429,31 +437,35 @@ uint64_t quor2_link::ComputeDestinationField(uint64_t addr) {
 // Response side
 
 void quor2_link::ReceiveResponseFlits() {
-  while (true) {
-    sc_core::wait();
-    for (size_t lane = 0; lane < laneHasFlit.size(); ++lane)
-      laneHasFlit[lane] = inputsFromVaultSwitch[lane].event() ? 1 : 0;
-    WaitFor(responseWake, cfg.CORE_CLK);
-    for (size_t lane = 0; lane < laneHasFlit.size(); ++lane) {
-      if (!laneHasFlit[lane]) continue;
-      Flit_P f = inputsFromVaultSwitch[lane].read();
-      const int32_t tag = static_cast<int32_t>(f->tag);
-      if (incomingResponseTag != -1 && incomingResponseTag != tag) {
-        std::cout << "== ERROR - Non-contiguous packet in LM" << id << std::endl;
-        AbortRun();
-      }
-      if (f->header) incomingResponseTag = tag;
-      if (f->tail) {
-        incomingResponseTag = -1;
-        f->startTimeRspLink = SimNow();
-        ++tailCount;
-      }
-      outputBuffer.push_back(f);
-      if (outputBuffer.size() > cfg.LINK_MASTER_BUFFER_SIZE)
-        TimedLine() << "ERROR - Link Master " << id << " buffer exceeded capacity" << std::endl;
+  if (responsePending) return;
+  for (size_t lane = 0; lane < laneHasFlit.size(); ++lane)
+    laneHasFlit[lane] = inputsFromVaultSwitch[lane].event() ? 1 : 0;
+  responsePending = true;
+  responseWake.notify(cfg.CORE_CLK);
+}
+
+// A core cycle after the flits appeared on the lanes, as they are then.
+void quor2_link::TakeResponseFlits() {
+  responsePending = false;
+  for (size_t lane = 0; lane < laneHasFlit.size(); ++lane) {
+    if (!laneHasFlit[lane]) continue;
+    Flit_P f = inputsFromVaultSwitch[lane].read();
+    const int32_t tag = static_cast<int32_t>(f->tag);
+    if (incomingResponseTag != -1 && incomingResponseTag != tag) {
+      std::cout << "== ERROR - Non-contiguous packet in LM" << id << std::endl;
+      AbortRun();
     }
-    if (tailCount != 0) responseEvent.notify(cfg.delayUntilNextPeriod(SimNow(), flitRate));
+    if (f->header) incomingResponseTag = tag;
+    if (f->tail) {
+      incomingResponseTag = -1;
+      f->startTimeRspLink = SimNow();
+      ++tailCount;
+    }
+    outputBuffer.push_back(f);
+    if (outputBuffer.size() > cfg.LINK_MASTER_BUFFER_SIZE)
+      TimedLine() << "ERROR - Link Master " << id << " buffer exceeded capacity" << std::endl;
   }
+  if (tailCount != 0) responseEvent.notify(cfg.delayUntilNextPeriod(SimNow(), flitRate));
 }
 
 // Whether the front flit may go now: only with a complete packet waiting, and

@@ -59,7 +59,8 @@ public:
   OrderedEvent inputBufferEvent;
   OrderedEvent moveFlitsToLSW;
   EventQueue tokenDelayEvent;
-  // Timed waits of the threads, one each, and the credit pulse's second half.
+  // The core-cycle step, the response intake a cycle on, the credit pulse's
+  // second half.
   OrderedEvent boundaryWake, responseWake, creditWake;
   PulseSteps<sc_core::sc_out<int>, int> creditPulse{creditReturn, 0, creditWake};
 
@@ -89,6 +90,7 @@ public:
   void ReceiveRequestFlits();
   void HandleClockBoundary();
   void ReceiveResponseFlits();
+  void TakeResponseFlits();
   void SendResponseFlits();
   void ReceiveReturnTokensFromLSW();
   void IncrementReturnTokens();
@@ -122,6 +124,7 @@ private:
 
   // Per-pass scratch and recycled batch storage.
   std::vector<char> laneHasFlit;
+  bool responsePending = false; // lanes not watched until TakeResponseFlits
   std::vector<std::vector<Flit_P>> spareBatches;
 
   void CreditHostTokens(const Flit& f, const char* origin);

@@ -11,6 +11,7 @@
 #include "quor2_flit_p.h"
 #include "quor2_occupancy.h"
 #include "quor2_ordered_event.h"
+#include "quor2_ports.h"
 #include "quor2_rest_check.h"
 #include "quor2_utils.h"
 
@@ -96,6 +97,8 @@ public:
   uint64_t DetermineQuad(uint64_t address);
 
   void IssueRequest();
+  void NextIssue();
+  void end_of_elaboration() override;
   void ReturnResponse();
   void ReceiveResponse();
 

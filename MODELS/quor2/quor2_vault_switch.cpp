@@ -113,10 +113,14 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
   sensitive << smoothingBufferEvent;
   dont_initialize();
   smoothingBufferEvent.DueRuns<&quor2_vault_switch::MoveToSmoothingBuffers>(this);
-  SC_THREAD(MoveToResponseBuffer);
+  SC_METHOD(MoveToResponseBuffer);
   sensitive << vaultLatchStallEvent;
-  SC_THREAD(MoveToSourceBuffer);
+  dont_initialize();
+  vaultLatchStallEvent.Ordered().DueRuns<&quor2_vault_switch::MoveToResponseBuffer>(this);
+  SC_METHOD(MoveToSourceBuffer);
   sensitive << interquadLatchStallEvent;
+  dont_initialize();
+  interquadLatchStallEvent.Ordered().DueRuns<&quor2_vault_switch::MoveToSourceBuffer>(this);
   SC_THREAD(ReceiveFromInterQuad);
   for (auto& port : inputFlitsFromInterQuad)
     for (auto& lane : port) sensitive << lane;
@@ -169,27 +173,24 @@ void quor2_vault_switch::ReceiveFromSlices() {
 }
 
 void quor2_vault_switch::MoveToResponseBuffer() {
-  while (true) {
-    wait();
-    const sc_time now = Now();
-    for (unsigned v = 0; v < numVaults; ++v) {
-      auto& latchFlits = vaultDelayLatches[v];
-      auto& times = vaultDelayLatchTiming[v];
-      auto& buffer = vaultResponseBuffers[v];
-      while (!times.empty() && times.front() <= now) {
-        Flit_P f = latchFlits.front();
-        latchFlits.pop_front();
-        times.pop_front();
-        buffer.push_back(f);
-        if (f.IsTail()) ++vaultResponseBufferTailCount[v];
-        ++bufferFlitCountForDest[v][f->sourceLink];
-        SampleSource(v, buffer.size());
-        if (buffer.size() > cfg.VSW_RESPONSE_BUFFER_SIZE)
-          TimedLine() << "ERROR - Vault Switch " << id << " overflowed buffer " << v << std::endl;
-      }
+  const sc_time now = Now();
+  for (unsigned v = 0; v < numVaults; ++v) {
+    auto& latchFlits = vaultDelayLatches[v];
+    auto& times = vaultDelayLatchTiming[v];
+    auto& buffer = vaultResponseBuffers[v];
+    while (!times.empty() && times.front() <= now) {
+      Flit_P f = latchFlits.front();
+      latchFlits.pop_front();
+      times.pop_front();
+      buffer.push_back(f);
+      if (f.IsTail()) ++vaultResponseBufferTailCount[v];
+      ++bufferFlitCountForDest[v][f->sourceLink];
+      SampleSource(v, buffer.size());
+      if (buffer.size() > cfg.VSW_RESPONSE_BUFFER_SIZE)
+        TimedLine() << "ERROR - Vault Switch " << id << " overflowed buffer " << v << std::endl;
     }
-    smoothingBufferEvent.notify(cycle);
   }
+  smoothingBufferEvent.notify(cycle);
 }
 
 void quor2_vault_switch::ReceiveFromInterQuad() {
@@ -216,27 +217,24 @@ void quor2_vault_switch::ReceiveFromInterQuad() {
 }
 
 void quor2_vault_switch::MoveToSourceBuffer() {
-  while (true) {
-    wait();
-    const sc_time now = Now();
-    for (unsigned k = 0; k < numPorts; ++k) {
-      auto& latchFlits = interquadDelayLatches[k];
-      auto& times = interquadDelayLatchTiming[k];
-      auto& buffer = interquadBuffers[k];
-      while (!times.empty() && times.front() <= now) {
-        Flit_P f = latchFlits.front();
-        latchFlits.pop_front();
-        times.pop_front();
-        buffer.push_back(f);
-        if (f.IsTail()) ++sourceBufferTailCount[k];
-        SampleSource(numVaults + k, buffer.size());
-        if (buffer.size() > cfg.VSW_INTERQUAD_BUFFER_SIZE)
-          TimedLine() << "ERROR - Vault Switch " << id << " overflowed buffer Q"
-                      << vswitch::PortToQuad(id, k) << std::endl;
-      }
+  const sc_time now = Now();
+  for (unsigned k = 0; k < numPorts; ++k) {
+    auto& latchFlits = interquadDelayLatches[k];
+    auto& times = interquadDelayLatchTiming[k];
+    auto& buffer = interquadBuffers[k];
+    while (!times.empty() && times.front() <= now) {
+      Flit_P f = latchFlits.front();
+      latchFlits.pop_front();
+      times.pop_front();
+      buffer.push_back(f);
+      if (f.IsTail()) ++sourceBufferTailCount[k];
+      SampleSource(numVaults + k, buffer.size());
+      if (buffer.size() > cfg.VSW_INTERQUAD_BUFFER_SIZE)
+        TimedLine() << "ERROR - Vault Switch " << id << " overflowed buffer Q"
+                    << vswitch::PortToQuad(id, k) << std::endl;
     }
-    queueEvent.notify(cycle);
   }
+  queueEvent.notify(cycle);
 }
 
 // ---------------------------------------------------------------- priority
