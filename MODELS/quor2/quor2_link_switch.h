@@ -90,8 +90,26 @@ public:
   StatsKeeper& stats;
   unsigned id;
 
-  // Flits from one source in one core cycle for one destination.
-  using Line = std::deque<Flit_P>;
+  // Flits from one source in one core cycle for one destination: a handful,
+  // taken from the front. A vector and a read position cost no allocation per
+  // flit taken, unlike a deque's blocks.
+  class Line {
+  public:
+    using const_iterator = std::vector<Flit_P>::const_iterator;
+    bool empty() const { return head == flits.size(); }
+    std::size_t size() const { return flits.size() - head; }
+    const Flit_P& front() const { return flits[head]; }
+    const Flit_P& back() const { return flits.back(); }
+    const Flit_P& operator[](std::size_t i) const { return flits[head + i]; }
+    void push_back(const Flit_P& f) { flits.push_back(f); }
+    void pop_front() { ++head; }
+    const_iterator begin() const { return flits.begin() + static_cast<std::ptrdiff_t>(head); }
+    const_iterator end() const { return flits.end(); }
+
+  private:
+    std::vector<Flit_P> flits;
+    std::size_t head = 0;
+  };
 
   unsigned sourceBufferRoundRobin;
   std::vector<unsigned> vaultRoundRobin;

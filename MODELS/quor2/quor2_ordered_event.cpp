@@ -31,7 +31,8 @@ public:
     e.pendingId = ++lastId;
     e.pendingDue = due;
     BucketFor(due).push_back(Entry{e.rank, e.pendingId, &e});
-    if (armedAt == 0 || due < armedAt) Arm(due);
+    // Inside the chain of steps the kernel event is armed once, at its end.
+    if (!stepping && (armedAt == 0 || due < armedAt)) Arm(due);
   }
 
 private:
@@ -92,6 +93,7 @@ private:
 
   void Fire() {
     armedAt = 0;
+    stepping = true;
     Step(true);
   }
 
@@ -119,6 +121,7 @@ private:
 
   // Arms the kernel event for the earliest time that still has a notification.
   void ArmNext() {
+    stepping = false;
     while (!dues.empty()) {
       const Bucket& b = buckets[bucketOf.at(dues.top())];
       if (std::any_of(b.begin(), b.end(), [](const Entry& e) { return !Stale(e); })) {
@@ -188,6 +191,7 @@ private:
   std::size_t position = 0; // its next entry
   uint64_t lastId = 0;
   uint64_t armedAt = 0; // 0: the kernel event is not pending
+  bool stepping = false; // a chain of steps is under way: it arms the kernel event when done
   uint64_t workAtHandOn = 0; // immediateWork when a step last handed on
 };
 
