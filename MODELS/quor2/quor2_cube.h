@@ -29,9 +29,9 @@ public:
   // Indexed [(writing quad) * (NUM_QUADS - 1) + port], lanes inside.
   sc_core::sc_vector<sc_core::sc_vector<InnerSignal<Flit_P>>> interQuadLanesLSW;
   sc_core::sc_vector<sc_core::sc_vector<InnerSignal<Flit_P>>> interQuadLanesVSW;
-  sc_core::sc_vector<InnerSignal<int>> interQuadEarlyCreditsLSW;
-  sc_core::sc_vector<InnerSignal<int>> interQuadCreditsLSW;
-  sc_core::sc_vector<InnerSignal<int>> interQuadCreditsVSW;
+  sc_core::sc_vector<PulseSignal<int>> interQuadEarlyCreditsLSW;
+  sc_core::sc_vector<PulseSignal<int>> interQuadCreditsLSW;
+  sc_core::sc_vector<PulseSignal<int>> interQuadCreditsVSW;
 
   quor2_cube(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats);
 

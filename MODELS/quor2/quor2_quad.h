@@ -52,11 +52,11 @@ public:
   Vector<FlitSignal> vaultSwitchToLink;
   Vector<FlitSignal> linkSwitchToSlice;
   Vector<Vector<FlitSignal>> sliceToVaultSwitch;
-  Vector<InnerSignal<bool>> commandCreditReturn;
-  Vector<InnerSignal<int>> writeDataCreditReturn;
-  Vector<InnerSignal<int>> responseCreditReturn;
-  InnerSignal<int> linkCreditReceive;
-  InnerSignal<int> linkCreditReturn;
+  Vector<PulseSignal<bool>> commandCreditReturn;
+  Vector<PulseSignal<int>> writeDataCreditReturn;
+  Vector<PulseSignal<int>> responseCreditReturn;
+  PulseSignal<int> linkCreditReceive;
+  PulseSignal<int> linkCreditReturn;
   InnerSignal<bool> inputBufferBusy;
 
   quor2_quad(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats, unsigned id);
