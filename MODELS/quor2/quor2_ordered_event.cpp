@@ -2,9 +2,6 @@
 #include "quor2_ordered_event.h"
 
 #include <algorithm>
-#include <functional>
-#include <queue>
-#include <unordered_map>
 #include <vector>
 
 namespace Orvane::Internal::QUOR2 {
@@ -61,13 +58,16 @@ private:
   }
 
   // The bucket of a due time, made when it is the first notification for it.
-  // Runs of notifications mostly share a due time (one clock period ahead).
+  // Runs of notifications mostly share a due time (one clock period ahead),
+  // and only a few due times are pending at once, so a sorted vector serves.
   Bucket& BucketFor(uint64_t due) {
     if (due == lastDue) return buckets[lastBucket];
-    auto found = bucketOf.find(due);
+    // Latest first: the earliest due time is at the back.
+    auto at = std::lower_bound(dues.begin(), dues.end(), due,
+                               [](const Due& d, uint64_t t) { return d.due > t; });
     uint32_t index;
-    if (found != bucketOf.end()) {
-      index = found->second;
+    if (at != dues.end() && at->due == due) {
+      index = at->bucket;
     } else {
       if (spare.empty()) {
         index = static_cast<uint32_t>(buckets.size());
@@ -76,8 +76,7 @@ private:
         index = spare.back();
         spare.pop_back();
       }
-      bucketOf.emplace(due, index);
-      dues.push(due);
+      dues.insert(at, Due{due, index});
     }
     lastDue = due;
     lastBucket = index;
@@ -101,9 +100,9 @@ private:
   // first use.
   Bucket* DueNow() {
     if (!inInstant) {
-      if (dues.empty() || dues.top() > SimNow().value()) return nullptr;
+      if (dues.empty() || dues.back().due > SimNow().value()) return nullptr;
       inInstant = true;
-      frontBucket = bucketOf.at(dues.top());
+      frontBucket = dues.back().bucket;
       std::sort(buckets[frontBucket].begin(), buckets[frontBucket].end());
       position = 0;
     }
@@ -111,21 +110,20 @@ private:
   }
 
   void DropFront() {
-    const uint32_t index = bucketOf.at(dues.top());
+    const uint32_t index = dues.back().bucket;
     buckets[index].clear();
     spare.push_back(index);
-    bucketOf.erase(dues.top());
-    if (lastDue == dues.top()) lastDue = 0;
-    dues.pop();
+    if (lastDue == dues.back().due) lastDue = 0;
+    dues.pop_back();
   }
 
   // Arms the kernel event for the earliest time that still has a notification.
   void ArmNext() {
     stepping = false;
     while (!dues.empty()) {
-      const Bucket& b = buckets[bucketOf.at(dues.top())];
+      const Bucket& b = buckets[dues.back().bucket];
       if (std::any_of(b.begin(), b.end(), [](const Entry& e) { return !Stale(e); })) {
-        Arm(dues.top());
+        Arm(dues.back().due);
         return;
       }
       DropFront();
@@ -179,9 +177,12 @@ private:
   sc_core::sc_event next[2] = {sc_core::sc_event("quor2_ordered_events_next_a"),
                                sc_core::sc_event("quor2_ordered_events_next_b")};
   unsigned nextStep = 0;
-  // The due times that have a bucket, earliest on top, and their buckets.
-  std::priority_queue<uint64_t, std::vector<uint64_t>, std::greater<uint64_t>> dues;
-  std::unordered_map<uint64_t, uint32_t> bucketOf;
+  // The due times that have a bucket, latest first, and their buckets.
+  struct Due {
+    uint64_t due;
+    uint32_t bucket;
+  };
+  std::vector<Due> dues;
   std::vector<Bucket> buckets;
   std::vector<uint32_t> spare; // buckets not in use
   uint64_t lastDue = 0; // the last bucket found (0: none; nothing is due at time 0)
