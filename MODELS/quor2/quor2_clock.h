@@ -20,12 +20,12 @@ inline bool IsOnEdge(const sc_core::sc_time& t, const sc_core::sc_time& period) 
 // when t is already on an edge.
 inline sc_core::sc_time DelayToNextEdge(const sc_core::sc_time& t,
                                         const sc_core::sc_time& period) {
-  return sc_core::sc_time::from_value(period.value() - t.value() % period.value());
+  return TimeOfValue(period.value() - t.value() % period.value());
 }
 
 // n whole periods.
 inline sc_core::sc_time Cycles(const sc_core::sc_time& period, uint64_t n) {
-  return sc_core::sc_time::from_value(period.value() * n);
+  return TimeOfValue(period.value() * n);
 }
 
 // n periods counted from the current edge: n periods when t is on an edge,
@@ -34,7 +34,7 @@ inline sc_core::sc_time CyclesFromEdge(const sc_core::sc_time& t,
                                        const sc_core::sc_time& period, uint64_t n) {
   const uint64_t rest = t.value() % period.value();
   const uint64_t toEdge = rest == 0 ? 0 : period.value() - rest;
-  return sc_core::sc_time::from_value(toEdge + period.value() * n);
+  return TimeOfValue(toEdge + period.value() * n);
 }
 
 // Half a period, rounded to the kernel's resolution (533 ps gives 267 ps).

@@ -71,7 +71,7 @@ private:
     if (dueTimes.empty()) return;
     dueTimes.pop_front();
     if (!dueTimes.empty())
-      Arm(sc_core::sc_time::from_value(dueTimes.front() - SimNow().value()));
+      Arm(TimeOfValue(dueTimes.front() - SimNow().value()));
   }
 
   void FireDelta() { TakeDue(); }

@@ -85,7 +85,7 @@ private:
 
   void Arm(uint64_t due) {
     armedAt = due;
-    wake.notify(sc_core::sc_time::from_value(due - SimNow().value()));
+    wake.notify(TimeOfValue(due - SimNow().value()));
   }
 
   static bool Stale(const Entry& e) { return e.event->pendingId != e.id; }
@@ -258,7 +258,7 @@ void ClockTicks::WaitFirst() {
   if (now > firstEdge) return WaitNext();
   // At the edge itself one delta cycle, as a clocked thread's first start.
   if (now == firstEdge) return sc_core::wait(sc_core::SC_ZERO_TIME);
-  WaitFor(tick, sc_core::sc_time::from_value(firstEdge - now));
+  WaitFor(tick, TimeOfValue(firstEdge - now));
 }
 
 void ClockTicks::WaitNext() {
@@ -266,7 +266,7 @@ void ClockTicks::WaitNext() {
   const uint64_t now = SimNow().value();
   uint64_t next = firstEdge;
   if (now >= firstEdge) next = firstEdge + ((now - firstEdge) / period + 1) * period;
-  WaitFor(tick, sc_core::sc_time::from_value(next - now));
+  WaitFor(tick, TimeOfValue(next - now));
 }
 
 } // namespace Orvane::Internal::QUOR2

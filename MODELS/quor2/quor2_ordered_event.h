@@ -14,6 +14,7 @@
 #include <systemc>
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 namespace Orvane::Internal::QUOR2 {
@@ -43,6 +44,16 @@ inline const sc_core::sc_time* simNow = nullptr;
 inline const sc_core::sc_time& SimNow() {
   if (simNow == nullptr) simNow = &sc_core::sc_time_stamp();
   return *simNow;
+}
+
+// sc_time::from_value without its call into the kernel library, on every
+// notification's path: an sc_time is its count of resolution units and nothing
+// else, and the model's own times have fixed the resolution before any run.
+inline sc_core::sc_time TimeOfValue(uint64_t value) {
+  static_assert(sizeof(sc_core::sc_time) == sizeof(uint64_t));
+  sc_core::sc_time t;
+  std::memcpy(static_cast<void*>(&t), &value, sizeof value);
+  return t;
 }
 
 // Counts the model's immediate notifications and its calls out to a host, the

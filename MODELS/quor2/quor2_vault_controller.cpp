@@ -420,7 +420,7 @@ void quor2_vault_controller::IssuingThread() {
   if (!requestQueue.empty()) {
     const uint64_t slot = cfg.tCMD.value();
     const uint64_t w = std::max(shortest, cfg.tCMD).value();
-    issueEvents.notify(sc_time::from_value((w + slot - 1) / slot * slot));
+    issueEvents.notify(TimeOfValue((w + slot - 1) / slot * slot));
   }
 }
 

@@ -53,7 +53,7 @@ sc_core::sc_time RefreshInterval(unsigned tj, unsigned numBanks, unsigned numRow
   const uint64_t rows = uint64_t{numBanks} * numRows * numPartitions;
   if (rows == 0) return sc_core::SC_ZERO_TIME;
   const uint64_t ticks = windowPs * psScaleFactor;
-  return sc_core::sc_time::from_value((ticks + rows / 2) / rows);
+  return TimeOfValue((ticks + rows / 2) / rows);
 }
 
 VcTiming::VcTiming(const Config& cfg)

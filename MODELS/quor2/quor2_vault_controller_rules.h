@@ -70,7 +70,7 @@ struct VcTiming {
   explicit VcTiming(const Config& cfg);
 
   sc_core::sc_time CcdTimes(unsigned k) const {
-    return sc_core::sc_time::from_value(tCCD.value() * k);
+    return TimeOfValue(tCCD.value() * k);
   }
 };
 
