@@ -6,12 +6,24 @@
 
 namespace Orvane::Internal::QUOR2 {
 
+// The events given a rank before the run: the queue gives each a slot in rank
+// order at the run's first timed notification (see OrderedEventQueue::FixSlots).
+std::vector<OrderedEvent*>& RankedEvents() {
+  static auto* events = new std::vector<OrderedEvent*>();
+  return *events;
+}
+bool slotsFixed = false;
+
 // The one queue of the model's timed notifications, behind one kernel event.
 // Notifications are kept per due time: a notification is never due at the
-// instant it is made, so an instant's set is complete when it comes up and is
-// sorted once by rank then. Entries are never removed early: a cancelled or
-// replaced notification leaves a stale entry that is skipped when it comes up
-// (its id no longer matches).
+// instant it is made, so an instant's set is complete when it comes up.
+// The ranked events have slots in rank order, fixed when the run starts,
+// and a due time keeps a bitset of slots: walked in slot order it is the rank
+// order, with no sort. Events without a slot (unranked, or ranked later, or
+// sharing a rank) are entries sorted by rank once per instant and merged in.
+// Nothing is removed early: a cancelled or replaced notification is skipped
+// when it comes up (its event is no longer pending for this time, or for an
+// entry, its id no longer matches).
 class OrderedEventQueue {
 public:
   static OrderedEventQueue& Get() {
@@ -25,14 +37,29 @@ public:
       if (e.pendingDue <= due) return;
       e.pendingId = 0; // the earlier time replaces it
     }
+    if (!slotsFixed && sc_core::sc_is_running()) FixSlots();
     e.pendingId = ++lastId;
     e.pendingDue = due;
-    BucketFor(due).push_back(Entry{e.rank, e.pendingId, &e});
+    Bucket& b = BucketFor(due);
+    if (e.slot >= 0) {
+      const auto word = static_cast<uint32_t>(e.slot >> 6);
+      b.bits[word] |= uint64_t{1} << (e.slot & 63);
+      if (word < b.lo) b.lo = word;
+      if (word > b.hi || b.hi == kNone) b.hi = word;
+    } else {
+      b.others.push_back(Entry{e.rank, e.pendingId, &e});
+    }
     // Inside the chain of steps the kernel event is armed once, at its end.
     if (!stepping && (armedAt == 0 || due < armedAt)) Arm(due);
   }
 
+  // An event going away: it must not be met in a bitset again.
+  void Forget(const OrderedEvent& e) {
+    if (e.slot >= 0) slotEvents[e.slot] = nullptr;
+  }
+
 private:
+  static constexpr uint32_t kNone = ~uint32_t{0};
   struct Entry {
     uint64_t rank;
     uint64_t id;
@@ -40,7 +67,11 @@ private:
     // The lowest rank first, then the first posted.
     bool operator<(const Entry& o) const { return rank != o.rank ? rank < o.rank : id < o.id; }
   };
-  using Bucket = std::vector<Entry>;
+  struct Bucket {
+    std::vector<uint64_t> bits; // one bit per slot
+    uint32_t lo = kNone, hi = kNone; // the words that may hold a bit
+    std::vector<Entry> others;
+  };
 
   OrderedEventQueue() {
     Spawn([this] { Fire(); }, wake, "quor2_ordered_events");
@@ -55,6 +86,27 @@ private:
     options.set_sensitivity(&on);
     options.dont_initialize();
     sc_core::sc_spawn(body, name, &options);
+  }
+
+  // Slots in rank order for the events ranked so far; an event that shares its
+  // rank with another gets none, so the order of posting still decides between
+  // them.
+  void FixSlots() {
+    slotsFixed = true;
+    std::vector<OrderedEvent*>& events = RankedEvents();
+    std::sort(events.begin(), events.end(),
+              [](const OrderedEvent* a, const OrderedEvent* b) { return a->rank < b->rank; });
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      const bool shared = (i > 0 && events[i - 1]->rank == events[i]->rank) ||
+                          (i + 1 < events.size() && events[i + 1]->rank == events[i]->rank);
+      if (shared) continue;
+      events[i]->slot = static_cast<int64_t>(slotEvents.size());
+      slotEvents.push_back(events[i]);
+    }
+    events.clear();
+    events.shrink_to_fit();
+    words = static_cast<uint32_t>(slotEvents.size() / 64 + 1);
+    for (Bucket& b : buckets) b.bits.resize(words, 0); // those made before
   }
 
   // The bucket of a due time, made when it is the first notification for it.
@@ -72,6 +124,7 @@ private:
       if (spare.empty()) {
         index = static_cast<uint32_t>(buckets.size());
         buckets.emplace_back();
+        buckets.back().bits.assign(words, 0);
       } else {
         index = spare.back();
         spare.pop_back();
@@ -89,6 +142,9 @@ private:
   }
 
   static bool Stale(const Entry& e) { return e.event->pendingId != e.id; }
+  static bool PendingAt(const OrderedEvent* e, uint64_t due) {
+    return e != nullptr && e->pendingId != 0 && e->pendingDue == due;
+  }
 
   void Fire() {
     armedAt = 0;
@@ -96,33 +152,85 @@ private:
     Step(true);
   }
 
-  // The earliest bucket (frontBucket), when it is due now, sorted by rank on
-  // first use.
-  Bucket* DueNow() {
+  // The earliest bucket (frontBucket), when it is due now, its walk begun.
+  bool DueNow() {
     if (!inInstant) {
-      if (dues.empty() || dues.back().due > SimNow().value()) return nullptr;
+      if (dues.empty() || dues.back().due > SimNow().value()) return false;
       inInstant = true;
       frontBucket = dues.back().bucket;
-      std::sort(buckets[frontBucket].begin(), buckets[frontBucket].end());
+      Bucket& b = buckets[frontBucket];
+      std::sort(b.others.begin(), b.others.end());
       position = 0;
+      word = b.lo;
+      bitsLeft = b.lo == kNone ? 0 : b.bits[b.lo];
     }
-    return &buckets[frontBucket];
+    return true;
+  }
+
+  // The slot the walk of the front bucket meets next, or -1.
+  int64_t PeekSlot() {
+    const Bucket& b = buckets[frontBucket];
+    while (bitsLeft == 0) {
+      if (word == kNone || word >= b.hi) return -1;
+      bitsLeft = b.bits[++word];
+    }
+    return (int64_t{word} << 6) | __builtin_ctzll(bitsLeft);
+  }
+
+  // The next event of the front bucket in rank order (pending or not), or null.
+  OrderedEvent* TakeNext(bool& live) {
+    const Bucket& b = buckets[frontBucket];
+    const int64_t slot = PeekSlot();
+    const bool haveEntry = position < b.others.size();
+    if (slot < 0 && !haveEntry) return nullptr;
+    OrderedEvent* fromSlot = slot < 0 ? nullptr : slotEvents[slot];
+    bool takeSlot = slot >= 0;
+    if (takeSlot && haveEntry) {
+      const Entry& e = b.others[position];
+      const uint64_t rank = slotRanks(slot);
+      takeSlot = rank != e.rank ? rank < e.rank
+                                : fromSlot == nullptr || fromSlot->pendingId < e.id;
+    }
+    if (takeSlot) {
+      bitsLeft &= bitsLeft - 1;
+      live = PendingAt(fromSlot, dues.back().due);
+      return fromSlot;
+    }
+    const Entry e = b.others[position++];
+    live = !Stale(e);
+    return e.event;
+  }
+
+  uint64_t slotRanks(int64_t slot) const {
+    return slotEvents[slot] != nullptr ? slotEvents[slot]->rank : 0;
   }
 
   void DropFront() {
-    const uint32_t index = dues.back().bucket;
-    buckets[index].clear();
-    spare.push_back(index);
+    Bucket& b = buckets[dues.back().bucket];
+    if (b.lo != kNone)
+      std::fill(b.bits.begin() + b.lo, b.bits.begin() + b.hi + 1, 0);
+    b.lo = b.hi = kNone;
+    b.others.clear();
+    spare.push_back(dues.back().bucket);
     if (lastDue == dues.back().due) lastDue = 0;
     dues.pop_back();
+  }
+
+  bool AnyPending(const Bucket& b, uint64_t due) const {
+    if (std::any_of(b.others.begin(), b.others.end(), [](const Entry& e) { return !Stale(e); }))
+      return true;
+    if (b.lo == kNone) return false;
+    for (uint32_t w = b.lo; w <= b.hi; ++w)
+      for (uint64_t bits = b.bits[w]; bits != 0; bits &= bits - 1)
+        if (PendingAt(slotEvents[(uint64_t{w} << 6) | __builtin_ctzll(bits)], due)) return true;
+    return false;
   }
 
   // Arms the kernel event for the earliest time that still has a notification.
   void ArmNext() {
     stepping = false;
     while (!dues.empty()) {
-      const Bucket& b = buckets[dues.back().bucket];
-      if (std::any_of(b.begin(), b.end(), [](const Entry& e) { return !Stale(e); })) {
+      if (AnyPending(buckets[dues.back().bucket], dues.back().due)) {
         Arm(dues.back().due);
         return;
       }
@@ -145,13 +253,13 @@ private:
   // take over again, in the same order.
   void Step(bool fromWake) {
     bool alone = fromWake || immediateWork == workAtHandOn;
-    // The bucket is looked up again for each entry: a method run here may
-    // add buckets for later times, which can move this one.
-    while (DueNow() != nullptr) {
-      while (position < buckets[frontBucket].size()) {
-        const Entry e = buckets[frontBucket][position++];
-        if (Stale(e)) continue;
-        OrderedEvent& event = *e.event;
+    // A method run here may add buckets for later times, which can move this
+    // one: it is looked up by index each time.
+    while (DueNow()) {
+      bool live = false;
+      while (OrderedEvent* taken = TakeNext(live)) {
+        if (!live) continue;
+        OrderedEvent& event = *taken;
         event.pendingId = 0;
         if (alone && event.runs != nullptr) {
           const uint64_t before = immediateWork;
@@ -177,6 +285,8 @@ private:
   sc_core::sc_event next[2] = {sc_core::sc_event("quor2_ordered_events_next_a"),
                                sc_core::sc_event("quor2_ordered_events_next_b")};
   unsigned nextStep = 0;
+  std::vector<OrderedEvent*> slotEvents; // by slot; null once an event is gone
+  uint32_t words = 1; // of a bucket's bitset
   // The due times that have a bucket, latest first, and their buckets.
   struct Due {
     uint64_t due;
@@ -188,13 +298,31 @@ private:
   uint64_t lastDue = 0; // the last bucket found (0: none; nothing is due at time 0)
   uint32_t lastBucket = 0;
   uint32_t frontBucket = 0;
-  bool inInstant = false; // the front bucket is due now and sorted
+  bool inInstant = false; // the front bucket is due now and its walk begun
   std::size_t position = 0; // its next entry
+  uint32_t word = kNone; // the word of its bitset being walked
+  uint64_t bitsLeft = 0; // the bits of that word not yet taken
   uint64_t lastId = 0;
   uint64_t armedAt = 0; // 0: the kernel event is not pending
   bool stepping = false; // a chain of steps is under way: it arms the kernel event when done
   uint64_t workAtHandOn = 0; // immediateWork when a step last handed on
 };
+
+OrderedEvent::~OrderedEvent() {
+  if (slot >= 0) OrderedEventQueue::Get().Forget(*this);
+  if (ranked && !slotsFixed) {
+    auto& events = RankedEvents();
+    events.erase(std::remove(events.begin(), events.end(), this), events.end());
+  }
+}
+
+void OrderedEvent::SetRank(uint64_t r) {
+  rank = r;
+  if (!ranked && !slotsFixed) {
+    ranked = true;
+    RankedEvents().push_back(this);
+  }
+}
 
 void OrderedEvent::notify() {
   NoteImmediateWork();

@@ -70,6 +70,7 @@ class OrderedEvent : public sc_core::sc_event {
 public:
   OrderedEvent() = default;
   explicit OrderedEvent(const char* name) : sc_core::sc_event(name) {}
+  ~OrderedEvent();
   OrderedEvent(const OrderedEvent&) = delete;
   OrderedEvent& operator=(const OrderedEvent&) = delete;
 
@@ -84,7 +85,7 @@ public:
   }
   void cancel();
 
-  void SetRank(uint64_t r) { rank = r; }
+  void SetRank(uint64_t r);
   // Declares Method of owner the one process sensitive to this event, a method
   // process (it must not be sensitive to anything else that fires at the same
   // instants, nothing may wait on the event, and the method must not ask
@@ -109,6 +110,8 @@ private:
   friend class OrderedEventQueue;
   void NotifyLater(const sc_core::sc_time& delay);
   uint64_t rank = RankOf(Stage::Unranked, 0, 0);
+  int64_t slot = -1; // its place among the ranked events, once the queue has fixed them
+  bool ranked = false; // listed for a slot
   uint64_t pendingId = 0; // 0: nothing pending in the queue
   uint64_t pendingDue = 0;
   uint64_t deltaPendingIn = 0; // the delta cycle a pending delta notification fires in

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace Orvane::Internal::QUOR2;
@@ -160,5 +163,99 @@ TEST(OrderedEvents, MethodsTheQueueRunsItselfKeepTheKernelsOrder) {
                   ::testing::ExitedWithCode(0), "")
           << kinds << (runDirect ? " run directly" : " through the kernel");
     }
+  }
+}
+
+namespace {
+
+// Many events (several words of the queue's slots), ranked at random with
+// repeats, some left unranked and one ranked only once the run is under way,
+// notified at random with replacements and cancels. Every firing is noted and
+// compared with a plain model of the order: due time, then rank, then the
+// notification that stands first.
+class ManySteps : public sc_core::sc_module {
+public:
+  SC_HAS_PROCESS(ManySteps);
+  static constexpr unsigned kEvents = 150;
+  ManySteps(sc_core::sc_module_name name, unsigned seed)
+      : sc_core::sc_module(name), random(seed), events(kEvents), owners(kEvents), ranks(kEvents) {
+    for (unsigned i = 0; i < kEvents; ++i) {
+      ranks[i] = RankOf(Stage::Unranked, 0, 0);
+      // The last two share a rank no other has; the last gets it late.
+      if (i == kEvents - 2) ranks[i] = RankOf(Stage::Link, 0, 100);
+      if (i < kEvents - 2 && random() % 8 != 0) ranks[i] = RankOf(Stage::Link, 0, random() % 100);
+      if (i != kEvents - 1 && ranks[i] != RankOf(Stage::Unranked, 0, 0)) {
+        events[i].SetRank(ranks[i]);
+      }
+      sc_core::sc_spawn_options options;
+      options.set_sensitivity(&events[i]);
+      options.spawn_method();
+      options.dont_initialize();
+      sc_core::sc_spawn([this, i] { Fired(i); }, nullptr, &options);
+      owners[i] = {this, i};
+      if (i % 2 == 0) events[i].DueRuns<&Owner::Run>(&owners[i]);
+    }
+    SC_THREAD(Notify);
+  }
+  std::vector<std::pair<uint64_t, unsigned>> fired, expected;
+
+private:
+  struct Owner {
+    ManySteps* steps;
+    unsigned index;
+    void Run() { steps->Fired(index); }
+  };
+  struct Pending {
+    uint64_t due = 0, seq = 0;
+  };
+  void Fired(unsigned i) { fired.emplace_back(sc_core::sc_time_stamp().value(), i); }
+  // Notifies in rounds 10 ns apart, every firing of a round before the next.
+  void Notify() {
+    const uint64_t ns = sc_time(1, SC_NS).value();
+    uint64_t seq = 0;
+    for (unsigned round = 0; round < 40; ++round) {
+      if (round == 5) {
+        ranks[kEvents - 1] = RankOf(Stage::Link, 0, 100);
+        events[kEvents - 1].SetRank(ranks[kEvents - 1]);
+      }
+      std::vector<Pending> pending(kEvents);
+      const uint64_t now = sc_core::sc_time_stamp().value();
+      for (unsigned n = 0; n < 200; ++n) {
+        const unsigned i = random() % kEvents;
+        if (random() % 10 == 0) {
+          events[i].cancel();
+          pending[i] = Pending{};
+          continue;
+        }
+        const uint64_t delay = (1 + random() % 8) * ns;
+        events[i].notify(sc_time::from_value(delay));
+        if (pending[i].seq == 0 || now + delay < pending[i].due) pending[i] = Pending{now + delay, ++seq};
+      }
+      std::vector<std::tuple<uint64_t, uint64_t, uint64_t, unsigned>> order;
+      for (unsigned i = 0; i < kEvents; ++i)
+        if (pending[i].seq != 0) order.emplace_back(pending[i].due, ranks[i], pending[i].seq, i);
+      std::sort(order.begin(), order.end());
+      for (const auto& [due, rank, s, i] : order) expected.emplace_back(due, i);
+      sc_core::wait(sc_time(10, SC_NS));
+    }
+  }
+  std::mt19937 random;
+  std::vector<OrderedEvent> events;
+  std::vector<Owner> owners;
+  std::vector<uint64_t> ranks;
+};
+
+} // namespace
+
+TEST(OrderedEvents, ManyEventsRunInDueRankAndNotificationOrder) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    EXPECT_EXIT(RunScenario([seed] {
+                  ManySteps steps("steps", seed);
+                  sc_core::sc_start(sc_time(500, SC_NS));
+                  SCN_CHECK_EQ(steps.fired.size(), steps.expected.size());
+                  SCN_CHECK(steps.fired == steps.expected);
+                }),
+                ::testing::ExitedWithCode(0), "")
+        << "seed " << seed;
   }
 }
