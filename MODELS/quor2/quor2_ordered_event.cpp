@@ -114,9 +114,10 @@ private:
   // and only a few due times are pending at once, so a sorted vector serves.
   Bucket& BucketFor(uint64_t due) {
     if (due == lastDue) return buckets[lastBucket];
-    // Latest first: the earliest due time is at the back.
-    auto at = std::lower_bound(dues.begin(), dues.end(), due,
-                               [](const Due& d, uint64_t t) { return d.due > t; });
+    // Latest first: the earliest due time is at the back, and most
+    // notifications are due within a few periods, so the search starts there.
+    auto at = dues.end();
+    while (at != dues.begin() && (at - 1)->due <= due) --at;
     uint32_t index;
     if (at != dues.end() && at->due == due) {
       index = at->bucket;
