@@ -1,5 +1,6 @@
 // quorbench: the standalone tester. It builds the memory system only through
 // the wrapper and factory functions a host program would use.
+#include "kernel_entry.h"
 #include "kvl_monitor.h"
 #include "quor2_error_watch.h"
 #include "quor2_generator.h"
@@ -128,3 +129,5 @@ int sc_main(int argc, char** argv) {
   std::cout.flush();
   return RunExitStatus(errors.ErrorLines(), atRest, reportWritten);
 }
+
+int main(int argc, char** argv) { return RunKernel(argc, argv); }

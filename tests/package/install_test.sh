@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and moves that prefix elsewhere,
 # so nothing installed may point at where it was configured or installed. Then
-# the relocatable pkg-config file must name the new place, the program must run
-# on the library beside it, and examples/embed must build against the prefix
-# through find_package and through pkg-config, and run.
+# the tools must work from their links in bin/, the relocatable pkg-config file
+# must name the new place, the program must run on the library beside it, and
+# examples/embed must build against the prefix through find_package and through
+# pkg-config, and run.
 #   install_test.sh <build dir> <source dir> <libdir> <version>
 set -euo pipefail
 build=$1 source=$2 libdir=$3 version=$4
@@ -22,9 +23,19 @@ prefix=$(real "$work/prefix")
 
 for f in bin/quorsim bin/quorbench "$libdir/libquorsim.so" include/quorsim/quor2_quor_wrapper.h \
          "$libdir/cmake/quorsim/quorsimConfig.cmake" share/quorsim/configs/default.ini \
-         share/quorsim/traces/test.txt; do
+         share/quorsim/traces/test.txt share/quorsim/tools/sweep-configs share/doc/quorsim/docs/sweeps.md \
+         share/man/man1/quorsim.1.gz share/man/man1/quorbench.1.gz share/man/man1/quorsim-sweep.1.gz \
+         share/man/man1/quorsim-plot.1.gz; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
+
+echo "-- the tools on the PATH"
+# Through their links in bin/ they find the installation's configurations.
+printf 'grid:\n  NUM_REQUESTS: [20, 40]\n' > "$work/tiny.yaml"
+"$prefix/bin/quorsim-sweep" "$work/tiny.yaml" --out "$work/sweep" --dry-run > "$work/dry.log" 2>&1 ||
+  { cat "$work/dry.log"; fail "quorsim-sweep --dry-run"; }
+[ "$(grep -c "^run-" "$work/dry.log")" = 2 ] || fail "quorsim-sweep --dry-run: $(cat "$work/dry.log")"
+"$prefix/bin/quorsim-plot" --help | grep -q "^usage: quorsim-plot " || fail "quorsim-plot --help"
 
 echo "-- pkg-config"
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
