@@ -46,7 +46,7 @@ public:
   std::deque<sc_core::sc_time> writeCreditDelay;
   std::map<unsigned, int> tagToCreditMap;
   std::deque<DRAMBusPacket> writeDataBuffer;
-  std::deque<DRAMBusPacket> requestQueue;
+  CommandQueue requestQueue;
   std::deque<Flit_P> transactionQueue;
   std::deque<Flit_P> pendingReads;
   std::deque<DRAMBusPacket> pendingReadResponses;

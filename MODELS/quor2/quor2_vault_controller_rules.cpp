@@ -67,7 +67,7 @@ VcTiming::VcTiming(const Config& cfg)
       fixedWait(100, sc_core::SC_NS), numPartitions(cfg.NUM_PARTITIONS),
       numBanks(cfg.NUM_BANKS), dram(cfg) {}
 
-unsigned ReadLookAhead(const std::deque<DRAMBusPacket>& queue, size_t i, bool& keepOpen) {
+unsigned ReadLookAhead(const CommandQueue& queue, size_t i, bool& keepOpen) {
   keepOpen = false;
   unsigned k = 0;
   const uint32_t tag = queue[i].tag;
@@ -82,7 +82,7 @@ unsigned ReadLookAhead(const std::deque<DRAMBusPacket>& queue, size_t i, bool& k
   return k;
 }
 
-unsigned WriteLookAhead(const std::deque<DRAMBusPacket>& queue, size_t i) {
+unsigned WriteLookAhead(const CommandQueue& queue, size_t i) {
   unsigned k = 0;
   const uint32_t tag = queue[i].tag;
   for (size_t j = i + 1; j < queue.size() && queue[j].tag == tag && queue[j].command == WRITE; ++j)

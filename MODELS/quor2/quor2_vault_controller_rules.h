@@ -19,8 +19,14 @@
 #include <cstdint>
 #include <deque>
 #include <iostream>
+#include <vector>
 
 namespace Orvane::Internal::QUOR2 {
+
+// A vault controller's queue of DRAM commands: a few dozen entries at most,
+// scanned in order at every command slot, so a vector (erase in the middle
+// included) serves it faster than a deque.
+using CommandQueue = std::vector<DRAMBusPacket>;
 
 // Tag of the three commands that carry out one refresh.
 constexpr uint32_t kRefreshTag = 0xFFFFFFFF;
@@ -83,14 +89,14 @@ struct ReadBurst {
 };
 
 template <class BankAt>
-sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
+sc_core::sc_time IsIssuable(const CommandQueue& queue, size_t i, BankAt&& bankAt,
                             const sc_core::sc_time& now, const VcTiming& t,
                             const ReadBurst& burst = ReadBurst{});
 
 // True when a READ or WRITE after entry i may issue now; the scan stops at the
 // first one that may.
 template <class BankAt>
-bool LaterColumnIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
+bool LaterColumnIssuable(const CommandQueue& queue, size_t i, BankAt&& bankAt,
                          const sc_core::sc_time& now, const VcTiming& t, const ReadBurst& burst) {
   for (size_t j = i + 1; j < queue.size(); ++j) {
     const DRAMCommand c = queue[j].command;
@@ -103,7 +109,7 @@ bool LaterColumnIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankA
 
 // True when queue[i] is a READ whose data makes a response: not a refresh's,
 // not an atomic's (its WRITE follows it directly).
-inline bool ReadOfAReadTransaction(const std::deque<DRAMBusPacket>& queue, size_t i) {
+inline bool ReadOfAReadTransaction(const CommandQueue& queue, size_t i) {
   const DRAMBusPacket& e = queue[i];
   if (e.command != READ || e.tag == kRefreshTag) return false;
   return !(i + 1 < queue.size() && queue[i + 1].tag == e.tag && queue[i + 1].command == WRITE);
@@ -111,7 +117,7 @@ inline bool ReadOfAReadTransaction(const std::deque<DRAMBusPacket>& queue, size_
 
 // True when the ACTIVATE of queue[i]'s own transaction is still queued before it.
 // A transaction's entries are contiguous and end with its PRECHARGE.
-inline bool OwnActivateQueued(const std::deque<DRAMBusPacket>& queue, size_t i) {
+inline bool OwnActivateQueued(const CommandQueue& queue, size_t i) {
   const uint32_t tag = queue[i].tag;
   for (size_t j = i; j > 0 && queue[j - 1].tag == tag && queue[j - 1].command != PRECHARGE; --j)
     if (queue[j - 1].command == ACTIVATE) return true;
@@ -121,7 +127,7 @@ inline bool OwnActivateQueued(const std::deque<DRAMBusPacket>& queue, size_t i) 
 // How long queue[i] waits by the scheduling rules (an estimate, zero when they
 // let it go now). The first rule that applies decides.
 template <class BankAt>
-sc_core::sc_time ScheduleWait(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
+sc_core::sc_time ScheduleWait(const CommandQueue& queue, size_t i, BankAt&& bankAt,
                               const sc_core::sc_time& now, const VcTiming& t,
                               const ReadBurst& burst) {
   const DRAMBusPacket& e = queue[i];
@@ -183,7 +189,7 @@ sc_core::sc_time ScheduleWait(const std::deque<DRAMBusPacket>& queue, size_t i, 
 // a report (a rule's estimate can be zero, e.g. tRAS = 0, while the bank is not
 // ready); otherwise it waits a command slot.
 template <class BankAt>
-sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, BankAt&& bankAt,
+sc_core::sc_time IsIssuable(const CommandQueue& queue, size_t i, BankAt&& bankAt,
                             const sc_core::sc_time& now, const VcTiming& t,
                             const ReadBurst& burst) {
   const sc_core::sc_time w = ScheduleWait(queue, i, bankAt, now, t, burst);
@@ -197,10 +203,10 @@ sc_core::sc_time IsIssuable(const std::deque<DRAMBusPacket>& queue, size_t i, Ba
 
 // READs of the same transaction still queued after entry i (k), and whether any
 // other non-PRECHARGE command of it follows (keepOpen).
-unsigned ReadLookAhead(const std::deque<DRAMBusPacket>& queue, size_t i, bool& keepOpen);
+unsigned ReadLookAhead(const CommandQueue& queue, size_t i, bool& keepOpen);
 
 // WRITEs of the same transaction directly following entry i.
-unsigned WriteLookAhead(const std::deque<DRAMBusPacket>& queue, size_t i);
+unsigned WriteLookAhead(const CommandQueue& queue, size_t i);
 
 // Mirror timing after an ACTIVATE of e at now.
 template <class BankAt>

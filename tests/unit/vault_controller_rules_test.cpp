@@ -42,7 +42,7 @@ protected:
   Config cfg;
   VcTiming t{cfg};
   Grid grid{cfg.NUM_PARTITIONS, cfg.NUM_BANKS};
-  std::deque<DRAMBusPacket> q;
+  CommandQueue q;
   const sc_time edge = Ps(16000);  // a core edge (10 cycles)
   const sc_time between = Ps(16800);  // the column slot after it
 
@@ -193,7 +193,7 @@ TEST_F(IssueRules, PrechargeRulesInOrder) {
   OpenRow(0, 2, 7);
   EXPECT_EQ(Ask(1, edge), t.fixedWait);  // its own READ is still ahead of it
   EXPECT_EQ(t.fixedWait, sc_time(100, SC_NS));
-  q.pop_front();
+  q.erase(q.begin());
   EXPECT_EQ(Ask(0, edge), cfg.tCMD);  // the DRAM takes a PRECHARGE only after a column command
   grid(0, 2).lastCommand = READ;
   grid(0, 2).nextPre = edge;
@@ -257,7 +257,7 @@ TEST_F(IssueRules, OtherPacketKindsAreReportedAndIssuable) {
 // ---------------------------------------------------------------- look-ahead and mirror timing
 
 TEST(LookAheadTest, CountsTheRestOfTheTransaction) {
-  std::deque<DRAMBusPacket> q = {Cmd(ACTIVATE, 0, 0, 1, 1), Cmd(READ, 0, 0, 1, 1),
+  CommandQueue q = {Cmd(ACTIVATE, 0, 0, 1, 1), Cmd(READ, 0, 0, 1, 1),
                                  Cmd(READ, 0, 0, 1, 1),     Cmd(READ, 0, 0, 1, 1),
                                  Cmd(PRECHARGE, 0, 0, 1, 1), Cmd(READ, 0, 1, 1, 2)};
   bool keepOpen = true;
@@ -265,12 +265,12 @@ TEST(LookAheadTest, CountsTheRestOfTheTransaction) {
   EXPECT_FALSE(keepOpen);
   EXPECT_EQ(ReadLookAhead(q, 3, keepOpen), 0u);
   EXPECT_FALSE(keepOpen);
-  std::deque<DRAMBusPacket> atomic = {Cmd(READ, 0, 0, 1, 3), Cmd(WRITE, 0, 0, 1, 3),
+  CommandQueue atomic = {Cmd(READ, 0, 0, 1, 3), Cmd(WRITE, 0, 0, 1, 3),
                                       Cmd(PRECHARGE, 0, 0, 1, 3)};
   EXPECT_EQ(ReadLookAhead(atomic, 0, keepOpen), 0u);
   EXPECT_TRUE(keepOpen);  // the atomic's WRITE still follows
   EXPECT_EQ(WriteLookAhead(atomic, 1), 0u);
-  std::deque<DRAMBusPacket> writes = {Cmd(WRITE, 0, 0, 1, 4), Cmd(WRITE, 0, 0, 1, 4),
+  CommandQueue writes = {Cmd(WRITE, 0, 0, 1, 4), Cmd(WRITE, 0, 0, 1, 4),
                                       Cmd(PRECHARGE, 0, 0, 1, 4), Cmd(WRITE, 0, 0, 1, 4)};
   EXPECT_EQ(WriteLookAhead(writes, 0), 1u);
 }
@@ -423,7 +423,7 @@ TEST(IssueRulesDram, AZeroEstimateDoesNotIssueACommandTheDramRefuses) {
   cfg.tRAS = SC_ZERO_TIME;
   VcTiming t(cfg);
   Grid grid(cfg.NUM_PARTITIONS, cfg.NUM_BANKS);
-  std::deque<DRAMBusPacket> q = {Cmd(PRECHARGE, 0, 0, 1, 1)};
+  CommandQueue q = {Cmd(PRECHARGE, 0, 0, 1, 1)};
   auto at = [&grid](unsigned p, unsigned b) -> FakeBank& { return grid(p, b); };
   EXPECT_EQ(IsIssuable(q, 0, at, Ps(16000), t), cfg.tCMD);
 }
@@ -521,7 +521,7 @@ TEST(IssueRulesDram, EveryCommandTheControllerIssuesTheDramTakes) {
                                            : WRITE;
       const DRAMBusPacket e(c, p, b, c == ACTIVATE ? unsigned(pick(7)) : m.openRow, 0, 1,
                             SC_ZERO_TIME);
-      const std::deque<DRAMBusPacket> q = {e};
+      const CommandQueue q = {e};
       if (IsIssuable(q, 0, mirrorAt, now, t) != SC_ZERO_TIME) continue;
       ++issued;
       ASSERT_TRUE(DramAccepts(dram(p, b), e, now))
