@@ -177,6 +177,9 @@ QUOR_QUIET_KEY(string, EPOCH_FILE, "epochs.csv")
 QUOR_QUIET_KEY(bool, PROGRESS, false)
 // Waveforms of the model's signals as VCD; empty: none.
 QUOR_QUIET_KEY(string, VCD_FILE, "")
+// Every warning of reading the input (configuration, command line, traces)
+// is an error, and the run ends before anything is built.
+QUOR_QUIET_KEY(bool, STRICT, false)
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL
