@@ -53,6 +53,12 @@ CommandLine ReadCommandLine(int argc, char** argv) {
     ExitRun(1);
   case CommandLine::Run: break;
   }
+  if (cl.check) {
+    // The tester's run time is fixed: a check would be a whole run.
+    std::cout << "ERROR - quorbench has no --check (quorsim --check checks a configuration)"
+              << std::endl;
+    ExitRun(1);
+  }
   return cl;
 }
 // The tester runs on a fixed clock for a fixed time and prints no state: keys

@@ -998,7 +998,7 @@ bool TakeKeyOption(int argc, const char* const* argv, int& i,
 // The known option nearest to a mistyped one, for the error that names it.
 std::string ClosestOption(const std::string& arg) {
   const std::string word = arg.substr(0, arg.find('='));
-  std::vector<std::string> known = {"--help", "--version"};
+  std::vector<std::string> known = {"--help", "--version", "--check"};
   for (const KeyOption& o : kKeyOptions) known.emplace_back(o.option);
   std::string best;
   unsigned bestDistance = ~0u;
@@ -1029,6 +1029,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       help = help || !version;
     } else if (arg == "--version") {
       version = version || !help;
+    } else if (arg == "--check") {
+      cl.check = true;
     } else if (arg.rfind("--", 0) == 0) {
       // A person typed it: a misspelt option must not pass for a file name.
       if (error.empty())
@@ -1083,6 +1085,16 @@ void LoadConfiguration(const CommandLine& cl, Config& cfg) {
     }
   }
   reader.finish(cfg);
+  if (cl.check) {
+    // Every key was read as written; now the run is made one that builds the
+    // model, simulates nothing and writes no file.
+    cfg.SIM_TIME = sc_core::SC_ZERO_TIME;
+    cfg.DUMP_STATS_FILE = false;
+    cfg.DRAM_TRACING = false;
+    cfg.STATS_JSON.clear();
+    cfg.EPOCH_NS = 0;
+    cfg.VCD_FILE.clear();
+  }
   if (cfg.STRICT && cfg.USE_TRACE) {
     // Traces are read when the model is built; a strict run checks them before.
     std::vector<std::string> errors;

@@ -289,6 +289,9 @@ struct CommandLine {
   Action action = Usage;
   std::string configFile;  // empty: defaults only
   std::vector<std::pair<std::string, std::string>> overrides;
+  // --check: read and validate everything, build the model, but simulate
+  // nothing and write no file (a sweep checks its points so).
+  bool check = false;
   std::string error;
 };
 CommandLine ParseCommandLine(int argc, const char* const* argv);
