@@ -28,7 +28,8 @@ namespace {
 
 std::string TesterHelpText() {
   return "Usage: quorbench [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
-         "                 [--epoch-ns N] [--epochs FILE] [--progress] [--vcd FILE]\n"
+         "                 [--epoch-ns TIME] [--epochs FILE] [--progress] [--vcd FILE]\n"
+         "                 [--strict]\n"
          "       quorbench --help | --version\n"
          "\n"
          "Runs the memory cube through its host interface for 100000 ns on a 1.6 ns\n"
