@@ -169,7 +169,8 @@ QUOR_QUIET_KEY(unsigned, RANDOM_SEED, 1)
 QUOR_QUIET_KEY(string, STATS_JSON, "")
 // Where DRAM_TRACING writes its CSV command trace.
 QUOR_QUIET_KEY(string, DRAM_TRACE_FILE, "dram_trace.csv")
-// Length of an epoch of the time series in ns; 0: no time series.
+// Length of an epoch of the time series in whole ns (a value with a time unit
+// is converted exactly); 0: no time series.
 QUOR_QUIET_KEY(unsigned, EPOCH_NS, 0)
 // Where the time series goes as CSV, one row per epoch.
 QUOR_QUIET_KEY(string, EPOCH_FILE, "epochs.csv")

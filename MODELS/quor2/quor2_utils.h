@@ -151,8 +151,9 @@ public:
   // Takes the KEY = value lines of `in`, warning on standard error with `name`
   // and the line number.
   void readText(std::istream& in, const std::string& name, const Config& cfg);
-  // A value from another place than a file (a command-line override): read,
-  // warned about and validated like a file line, and it wins over the file.
+  // A value from another place than a file (a command-line override): read
+  // and validated like a file line, and it wins over the file; from
+  // kCommandLineOrigin, what a file line would be warned about is an error.
   // Refused (false, `error` set) when the key is not one of the record's.
   bool setOption(const std::string& key, const std::string& value, const std::string& origin,
                  const Config& cfg, std::string& error);
