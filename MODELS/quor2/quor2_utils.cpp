@@ -607,10 +607,20 @@ void IniReader::report(const std::string& origin, const std::string& text) {
   std::string error = text;
   const std::string kept = ", the default is kept";
   if (const auto at = error.find(kept); at != std::string::npos) error.erase(at, kept.size());
-  strictErrors.push_back("ERROR - " + origin + ": " + error);
+  strictErrors.emplace_back(origin, "ERROR - " + origin + ": " + error);
 }
 
 namespace {
+// "file:line" sorts by the line, any other origin (the command line) after
+// every line.
+std::pair<unsigned long, std::string> OriginOrder(const std::string& origin) {
+  const auto colon = origin.rfind(':');
+  if (origin != kCommandLineOrigin && colon != std::string::npos && colon + 1 < origin.size() &&
+      origin.find_first_not_of("0123456789", colon + 1) == std::string::npos)
+    return {std::stoul(origin.substr(colon + 1)), origin.substr(0, colon)};
+  return {~0ul, origin};
+}
+
 // Every key reads through ConvertValue, but for the unsigned keys that hold a time.
 Conversion ConvertFor(const std::string& key, const std::string& raw, unsigned& value) {
   return IsWholeNanosecondKey(key) ? ConvertWholeNanoseconds(raw, value) : ConvertValue(raw, value);
@@ -689,7 +699,12 @@ std::vector<std::string> IniReader::load(Config& cfg) {
 #include "config.h"
 #undef QUOR_KEY
   if (!refused.empty() || !strictErrors.empty()) {
-    std::vector<std::string> errors = strictErrors;
+    // In the order of the file's lines, the command line's after them.
+    std::stable_sort(strictErrors.begin(), strictErrors.end(), [](const auto& a, const auto& b) {
+      return OriginOrder(a.first) < OriginOrder(b.first);
+    });
+    std::vector<std::string> errors;
+    for (const auto& e : strictErrors) errors.push_back(e.second);
     for (const auto& r : refused) errors.push_back("ERROR - " + r);
     return errors;
   }

@@ -184,7 +184,7 @@ private:
   // it knows whether the run is strict.
   std::vector<std::pair<std::string, std::string>> lineNotes;
   // The warnings that strict mode or the command line turned into errors.
-  std::vector<std::string> strictErrors;
+  std::vector<std::pair<std::string, std::string>> strictErrors;  // (origin, line)
   bool strict = false;
   bool allRead = true;
 
