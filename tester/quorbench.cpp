@@ -29,7 +29,8 @@ namespace {
 
 std::string TesterHelpText() {
   return "Usage: quorbench [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
-         "                 [--epoch-ns N] [--epochs FILE] [--progress] [--vcd FILE]\n"
+         "                 [--epoch-ns TIME] [--epochs FILE] [--progress] [--vcd FILE]\n"
+         "                 [--strict]\n"
          "       quorbench --help | --version\n"
          "\n"
          "Runs the memory cube through its host interface for 100000 ns on a 1.6 ns\n"
@@ -53,6 +54,12 @@ CommandLine ReadCommandLine(int argc, char** argv) {
     std::cerr << TesterHelpText();
     ExitRun(1);
   case CommandLine::Run: break;
+  }
+  if (cl.check) {
+    // The tester's run time is fixed: a check would be a whole run.
+    std::cout << "ERROR - quorbench has no --check (quorsim --check checks a configuration)"
+              << std::endl;
+    ExitRun(1);
   }
   return cl;
 }

@@ -169,7 +169,8 @@ QUOR_QUIET_KEY(unsigned, RANDOM_SEED, 1)
 QUOR_QUIET_KEY(string, STATS_JSON, "")
 // Where DRAM_TRACING writes its CSV command trace.
 QUOR_QUIET_KEY(string, DRAM_TRACE_FILE, "dram_trace.csv")
-// Length of an epoch of the time series in ns; 0: no time series.
+// Length of an epoch of the time series in whole ns (a value with a time unit
+// is converted exactly); 0: no time series.
 QUOR_QUIET_KEY(unsigned, EPOCH_NS, 0)
 // Where the time series goes as CSV, one row per epoch.
 QUOR_QUIET_KEY(string, EPOCH_FILE, "epochs.csv")
@@ -177,6 +178,9 @@ QUOR_QUIET_KEY(string, EPOCH_FILE, "epochs.csv")
 QUOR_QUIET_KEY(bool, PROGRESS, false)
 // Waveforms of the model's signals as VCD; empty: none.
 QUOR_QUIET_KEY(string, VCD_FILE, "")
+// Every warning of reading the input (configuration, command line, traces)
+// is an error, and the run ends before anything is built.
+QUOR_QUIET_KEY(bool, STRICT, false)
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL

@@ -273,6 +273,23 @@ void quor2_trace_reader::CheckWholeFile() {
   inputTrace.seekg(0);
 }
 
+std::vector<std::string> TraceFileWarnings(const std::string& filename, const Config& cfg) {
+  constexpr unsigned kShown = 10;
+  std::vector<std::string> out;
+  std::error_code ec;
+  if (std::filesystem::is_directory(filename, ec)) return out;
+  std::ifstream in(filename, std::ios::binary);
+  unsigned count = 0;
+  std::string line;
+  for (unsigned number = 1; in.is_open() && ReadTextLine(in, line); ++number) {
+    for (const auto& w : ParseTraceLine(line, cfg).warnings)
+      if (++count <= kShown) out.push_back(filename + ":" + std::to_string(number) + ": " + w);
+  }
+  if (count > kShown)
+    out.push_back(filename + ": " + std::to_string(count - kShown) + " more warnings");
+  return out;
+}
+
 void quor2_trace_reader::Refuse(const TraceLine& parsed, const std::string& line, unsigned number) {
   if (parsed.malformed) PrintMalformed(line);
   for (const auto& m : parsed.messages) {

@@ -49,6 +49,11 @@ struct TraceLine {
 };
 TraceLine ParseTraceLine(const std::string& line, const Config& cfg);
 
+// The warnings of a whole trace file as "file:line: text", the first ten and
+// then how many more, for a strict run to refuse before the model is built.
+// Nothing when the file cannot be read: the reader reports that itself.
+std::vector<std::string> TraceFileWarnings(const std::string& filename, const Config& cfg);
+
 // Null flits a line may ask for ahead of its packet.
 constexpr unsigned kMaxTraceNops = 65535;
 

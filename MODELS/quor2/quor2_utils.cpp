@@ -1,6 +1,7 @@
 #include "quor2_utils.h"
 
 #include "quor2_messages.h"
+#include "quor2_trace_reader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -405,22 +406,73 @@ Conversion ConvertValue(const std::string& raw, float& value) {
   return TrailingText(Text(value), rest);
 }
 
+namespace {
+// The units a time may carry, as factors to nanoseconds.
+struct TimeUnit {
+  const char* name;
+  double ns;
+};
+constexpr TimeUnit kTimeUnits[] = {{"ps", 1e-3}, {"ns", 1}, {"us", 1e3}, {"ms", 1e6}};
+
+// The unit that `rest` (the text after a number) names, alone but for blanks
+// around it; none when it is empty or anything else.
+const TimeUnit* UnitOf(const std::string& rest) {
+  const std::string word = strip(rest, " \t\r\n\v\f");
+  for (const TimeUnit& u : kTimeUnits)
+    if (word == u.name) return &u;
+  return nullptr;
+}
+
+// Whether `x` lies on a whole number, allowing for the binary rounding of a
+// decimal fraction times a unit (1.6 ns is 1600.0000000000002 ps).
+bool IsWhole(double x) {
+  return std::fabs(x - std::round(x)) <= std::max(1e-6, std::fabs(x) * 1e-12);
+}
+} // namespace
+
 Conversion ConvertValue(const std::string& raw, sc_time& value) {
   if (!LooksNumeric(raw)) return NotANumber(raw);
   // Read in double precision, so long times keep all their digits.
   std::istringstream in(raw);
-  double ns = 0;
-  in >> ns;
+  double number = 0;
+  in >> number;
   if (in.fail()) return Note(Conversion::Refused, "not a number that can be read (out of range?)");
+  const std::string rest = Rest(in, raw);
+  const TimeUnit* unit = UnitOf(rest);
+  const double ns = unit ? number * unit->ns : number;
   if (ns < 0) return Note(Conversion::Refused, "negative time");
   // The kernel counts time in 64-bit ticks. Derived keys multiply a time by up
   // to 256 and the model adds delays to the current time, so a configured time
   // keeps a margin of 1024 below that limit (it still allows hours).
   if (ns * 1e-9 >= sc_core::sc_max_time().to_seconds() / 1024)
     return Note(Conversion::Refused, "longer than the kernel can count, with the model's margin");
-  const std::string rest = Rest(in, raw);
+  // A time with a unit was written to be exact: one the kernel would round is
+  // refused rather than silently changed. A bare number keeps its old reading.
+  if (unit && !IsWhole(ns * 1e3))
+    return Note(Conversion::Refused, "not a whole number of ps, the model's time step");
   value = sc_time(ns, SC_NS);
-  return TrailingText(Text(ns) + " ns", rest, "times are in nanoseconds; ");
+  if (unit || rest.empty()) return {};
+  return TrailingText(Text(ns) + " ns", rest, "a time is in ns unless it ends in ps, ns, us or ms; ");
+}
+
+Conversion ConvertWholeNanoseconds(const std::string& raw, unsigned& value) {
+  if (LooksNumeric(raw)) {
+    std::istringstream in(raw);
+    double number = 0;
+    in >> number;
+    const TimeUnit* unit = in.fail() ? nullptr : UnitOf(Rest(in, raw));
+    if (unit) {
+      const double ns = number * unit->ns;
+      if (ns < 0) return Note(Conversion::Refused, "negative time");
+      if (!IsWhole(ns)) return Note(Conversion::Refused, "not a whole number of ns");
+      if (std::round(ns) > 4294967295.0)
+        return Note(Conversion::Refused, "out of range (0 to 4294967295 ns)");
+      value = static_cast<unsigned>(std::round(ns));
+      return {};
+    }
+  }
+  // Without a unit, the count's own reading: stored files read as they did.
+  return ConvertValue(raw, value);
 }
 
 Conversion ConvertValue(const std::string& raw, bool& value) {
@@ -499,14 +551,15 @@ void IniReader::readText(std::istream& in, const std::string& name, const Config
     const IniLine parsed = ParseIniLine(line);
     switch (parsed.kind) {
     case IniLine::Blank: break;
-    case IniLine::NoSeparator: Warning(origin, "no '=' in this line; it is ignored"); break;
+    case IniLine::NoSeparator: lineNotes.emplace_back(origin, "no '=' in this line; it is ignored"); break;
     case IniLine::ManySeparators:
-      Warning(origin, "more than one '=' in this line; it is ignored");
+      lineNotes.emplace_back(origin, "more than one '=' in this line; it is ignored");
       break;
     case IniLine::Pair:
       if (!cfg.hasOption(parsed.key))
-        Warning(origin, "unknown key '" + parsed.key + "' is ignored (closest known key: '" +
-                            ClosestKey(cfg, parsed.key) + "')");
+        lineNotes.emplace_back(origin, "unknown key '" + parsed.key +
+                                           "' is ignored (closest known key: '" +
+                                           ClosestKey(cfg, parsed.key) + "')");
       allOptions[parsed.key] = parsed.value;
       origins[parsed.key] = origin;
       break;
@@ -540,17 +593,52 @@ const std::string* IniReader::lookUp(const std::string& key) {
   return v;
 }
 
-void IniReader::warn(const std::string& key, const std::string& note) const {
+void IniReader::warn(const std::string& key, const std::string& note) {
   const auto it = origins.find(key);
-  Warning(it == origins.end() ? std::string("configuration") : it->second, key + ": " + note);
+  report(it == origins.end() ? std::string("configuration") : it->second, key + ": " + note);
 }
+
+void IniReader::report(const std::string& origin, const std::string& text) {
+  // A value typed on the command line is read as written or not at all.
+  if (!strict && origin != kCommandLineOrigin) {
+    Warning(origin, text);
+    return;
+  }
+  std::string error = text;
+  const std::string kept = ", the default is kept";
+  if (const auto at = error.find(kept); at != std::string::npos) error.erase(at, kept.size());
+  strictErrors.emplace_back(origin, "ERROR - " + origin + ": " + error);
+}
+
+namespace {
+// "file:line" sorts by the line, any other origin (the command line) after
+// every line.
+std::pair<unsigned long, std::string> OriginOrder(const std::string& origin) {
+  const auto colon = origin.rfind(':');
+  if (origin != kCommandLineOrigin && colon != std::string::npos && colon + 1 < origin.size() &&
+      origin.find_first_not_of("0123456789", colon + 1) == std::string::npos)
+    return {std::stoul(origin.substr(colon + 1)), origin.substr(0, colon)};
+  return {~0ul, origin};
+}
+
+// Every key reads through ConvertValue, but for the unsigned keys that hold a time.
+Conversion ConvertFor(const std::string& key, const std::string& raw, unsigned& value) {
+  return IsWholeNanosecondKey(key) ? ConvertWholeNanoseconds(raw, value) : ConvertValue(raw, value);
+}
+template <typename T>
+Conversion ConvertFor(const std::string&, const std::string& raw, T& value) {
+  return ConvertValue(raw, value);
+}
+} // namespace
+
+bool IsWholeNanosecondKey(const std::string& key) { return key == "EPOCH_NS"; }
 
 template <typename T>
 bool IniReader::readTyped(const std::string& key, T& value) {
   const std::string* raw = lookUp(key);
   if (!raw) return false;
   T converted = value;
-  const Conversion c = ConvertValue(*raw, converted);
+  const Conversion c = ConvertFor(key, *raw, converted);
   switch (c.status) {
   case Conversion::Accepted: break;
   case Conversion::Warned: warn(key, c.note); break;
@@ -597,11 +685,26 @@ bool IniReader::finish(Config& cfg) {
 
 std::vector<std::string> IniReader::load(Config& cfg) {
   allRead = true;
+  // Strict mode decides how the notes below are given, so it is known first; a
+  // STRICT value that is no bool is then reported by its own read.
+  strict = false;
+  if (const std::string* raw = getValue("STRICT")) {
+    bool on = false;
+    strict = ConvertValue(*raw, on).status == Conversion::Accepted && on;
+  }
+  strictErrors.clear();
+  for (const auto& [origin, text] : lineNotes) report(origin, text);
+  lineNotes.clear();
 #define QUOR_KEY(type, name, def) allRead = read(#name, cfg.name) && allRead;
 #include "config.h"
 #undef QUOR_KEY
-  if (!refused.empty()) {
+  if (!refused.empty() || !strictErrors.empty()) {
+    // In the order of the file's lines, the command line's after them.
+    std::stable_sort(strictErrors.begin(), strictErrors.end(), [](const auto& a, const auto& b) {
+      return OriginOrder(a.first) < OriginOrder(b.first);
+    });
     std::vector<std::string> errors;
+    for (const auto& e : strictErrors) errors.push_back(e.second);
     for (const auto& r : refused) errors.push_back("ERROR - " + r);
     return errors;
   }
@@ -622,28 +725,37 @@ std::vector<std::string> IniReader::load(Config& cfg) {
 }
 
 namespace {
-// The lines of the first rule a configuration breaks; none when it breaks none.
-using Refusal = std::optional<std::vector<std::string>>;
-
-Refusal Refuse(std::initializer_list<std::string> lines) { return std::vector<std::string>(lines); }
+// The lines of every rule a configuration breaks, in the order the rules are
+// checked; none when it breaks none.
+struct Refusals {
+  std::vector<std::string> lines;
+  void Refuse(std::initializer_list<std::string> rule) {
+    lines.insert(lines.end(), rule.begin(), rule.end());
+  }
+};
 
 bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
-Refusal RequireAtLeast(const char* key, unsigned value, unsigned minimum) {
-  if (value < minimum)
-    return Refuse({std::string("ERROR - ") + key + " must be at least " + std::to_string(minimum)});
-  return std::nullopt;
+// Each returns whether the rule holds.
+bool RequireAtLeast(Refusals& r, const char* key, unsigned value, unsigned minimum) {
+  if (value >= minimum) return true;
+  r.Refuse({std::string("ERROR - ") + key + " must be at least " + std::to_string(minimum)});
+  return false;
 }
 
-Refusal RequirePowerOfTwo(const char* key, unsigned value) {
-  if (!IsPowerOfTwo(value))
-    return Refuse({std::string("ERROR - ") + key + " must be a power of two"});
-  return std::nullopt;
+bool RequirePowerOfTwo(Refusals& r, const char* key, unsigned value) {
+  if (IsPowerOfTwo(value)) return true;
+  r.Refuse({std::string("ERROR - ") + key + " must be a power of two"});
+  return false;
 }
 
 // Rules beyond the published seventeen: every value that would later crash the
 // model, hang it or index outside its tables is refused here.
-Refusal CheckModelLimits(const Config& cfg) {
+bool KnownLinkSpeed(float speed) { return speed == 15.0f || speed == 12.5f || speed == 10.0f; }
+
+void CheckModelLimits(const Config& cfg, Refusals& r) {
+  const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
+                              cfg.LINK_3_WIDTH};
   // The size shares are summed in 32 bits: shares above 100 could wrap to a sum
   // of 100 and pass the sum rule.
   const unsigned shares[16] = {
@@ -651,118 +763,135 @@ Refusal CheckModelLimits(const Config& cfg) {
       cfg.PERCENTAGE_RD_80B, cfg.PERCENTAGE_RD_96B, cfg.PERCENTAGE_RD_112B, cfg.PERCENTAGE_RD_128B,
       cfg.PERCENTAGE_WR_16B, cfg.PERCENTAGE_WR_32B, cfg.PERCENTAGE_WR_48B, cfg.PERCENTAGE_WR_64B,
       cfg.PERCENTAGE_WR_80B, cfg.PERCENTAGE_WR_96B, cfg.PERCENTAGE_WR_112B, cfg.PERCENTAGE_WR_128B};
-  for (const unsigned share : shares)
-    if (share > 100) return Refuse({"ERROR - Request size percentages must each be between 0 and 100"});
-  if (cfg.CORE_CLK == sc_core::SC_ZERO_TIME) return Refuse({"ERROR - CORE_CLK must be greater than 0"});
-  if (cfg.NUM_QUADS < 1 || cfg.NUM_QUADS > 4) return Refuse({"ERROR - NUM_QUADS must be between 1 and 4"});
-  if (cfg.NUM_LINKS != cfg.NUM_QUADS)
-    return Refuse({"ERROR - NUM_LINKS must equal NUM_QUADS (each quad owns one link)"});
-  if (auto r = RequirePowerOfTwo("VAULTS_PER_QUAD", cfg.VAULTS_PER_QUAD)) return r;
-  if (cfg.NUM_VAULTS != cfg.NUM_QUADS * cfg.VAULTS_PER_QUAD)
-    return Refuse({"ERROR - NUM_VAULTS must equal NUM_QUADS x VAULTS_PER_QUAD"});
-  if (auto r = RequirePowerOfTwo("NUM_VAULTS", cfg.NUM_VAULTS)) return r;
-  if (cfg.VAULTS_PER_QUAD + cfg.NUM_QUADS - 1 > 32)
-    return Refuse({"ERROR - A vault switch serves at most 32 sources (VAULTS_PER_QUAD + NUM_QUADS - 1)"});
-  if (auto r = RequirePowerOfTwo("NUM_BANKS", cfg.NUM_BANKS)) return r;
-  if (auto r = RequirePowerOfTwo("NUM_ROWS", cfg.NUM_ROWS)) return r;
-  if (auto r = RequirePowerOfTwo("NUM_COLS", cfg.NUM_COLS)) return r;
-  if (auto r = RequirePowerOfTwo("BYTE_OFFSET", cfg.BYTE_OFFSET)) return r;
+  if (std::any_of(std::begin(shares), std::end(shares), [](unsigned v) { return v > 100; }))
+    r.Refuse({"ERROR - Request size percentages must each be between 0 and 100"});
+  if (cfg.CORE_CLK == sc_core::SC_ZERO_TIME) r.Refuse({"ERROR - CORE_CLK must be greater than 0"});
+  // A rule that needs a value an earlier rule refused is left out: its line
+  // would only repeat that refusal.
+  const size_t geometryStart = r.lines.size();
+  const bool quadsKnown = cfg.NUM_QUADS >= 1 && cfg.NUM_QUADS <= 4;
+  if (!quadsKnown) r.Refuse({"ERROR - NUM_QUADS must be between 1 and 4"});
+  if (quadsKnown && cfg.NUM_LINKS != cfg.NUM_QUADS)
+    r.Refuse({"ERROR - NUM_LINKS must equal NUM_QUADS (each quad owns one link)"});
+  const bool vaultsPerQuadKnown = RequirePowerOfTwo(r, "VAULTS_PER_QUAD", cfg.VAULTS_PER_QUAD);
+  if (quadsKnown && vaultsPerQuadKnown &&
+      cfg.NUM_VAULTS != uint64_t{cfg.NUM_QUADS} * cfg.VAULTS_PER_QUAD)
+    r.Refuse({"ERROR - NUM_VAULTS must equal NUM_QUADS x VAULTS_PER_QUAD"});
+  RequirePowerOfTwo(r, "NUM_VAULTS", cfg.NUM_VAULTS);
+  if (uint64_t{cfg.VAULTS_PER_QUAD} + cfg.NUM_QUADS > 33)
+    r.Refuse({"ERROR - A vault switch serves at most 32 sources (VAULTS_PER_QUAD + NUM_QUADS - 1)"});
+  RequirePowerOfTwo(r, "NUM_BANKS", cfg.NUM_BANKS);
+  RequirePowerOfTwo(r, "NUM_ROWS", cfg.NUM_ROWS);
+  RequirePowerOfTwo(r, "NUM_COLS", cfg.NUM_COLS);
+  RequirePowerOfTwo(r, "BYTE_OFFSET", cfg.BYTE_OFFSET);
   if (cfg.BYTE_OFFSET > cfg.MAX_BLOCK_SIZE ||
       uint64_t{cfg.NUM_COLS} * cfg.BYTE_OFFSET < cfg.MAX_BLOCK_SIZE)
-    return Refuse({"ERROR - A row must hold whole blocks: BYTE_OFFSET <= MAX_BLOCK_SIZE <= NUM_COLS x "
+    r.Refuse({"ERROR - A row must hold whole blocks: BYTE_OFFSET <= MAX_BLOCK_SIZE <= NUM_COLS x "
             "BYTE_OFFSET"});
   const unsigned addressBits = log2(cfg.NUM_VAULTS) + log2(cfg.NUM_PARTITIONS) +
                                log2(cfg.NUM_BANKS) + log2(cfg.NUM_ROWS) + log2(cfg.NUM_COLS) +
                                log2(cfg.BYTE_OFFSET);
   const unsigned deviceBits = cfg.NUM_PARTITIONS == 4 ? 32 : 31;
-  if (addressBits > deviceBits)
-    return Refuse({"ERROR - The vault geometry addresses more than the " +
+  if (r.lines.size() == geometryStart && addressBits > deviceBits)
+    r.Refuse({"ERROR - The vault geometry addresses more than the " +
             std::string(deviceBits == 32 ? "4GB" : "2GB") + " device holds"});
-  if (cfg.FLIT_SIZE != 16) return Refuse({"ERROR - FLIT_SIZE must be 16 bytes"});
-  if (cfg.MAPPING_SCHEME != 0) return Refuse({"ERROR - Only address mapping scheme 0 is supported"});
+  if (cfg.FLIT_SIZE != 16) r.Refuse({"ERROR - FLIT_SIZE must be 16 bytes"});
+  if (cfg.MAPPING_SCHEME != 0) r.Refuse({"ERROR - Only address mapping scheme 0 is supported"});
   if (cfg.COLUMN_ACCESS_LENGTH < 1 || cfg.COLUMN_ACCESS_LENGTH > 32)
-    return Refuse({"ERROR - COLUMN_ACCESS_LENGTH must be between 1 and 32 bytes"});
-  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_LINK", cfg.FLITS_PER_CYCLE_LINK, 1)) return r;
-  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_LSW", cfg.FLITS_PER_CYCLE_LSW, 1)) return r;
-  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_LSW_REMOTE", cfg.FLITS_PER_CYCLE_LSW_REMOTE, 1)) return r;
-  if (auto r = RequireAtLeast("FLITS_PER_CYCLE_VSW", cfg.FLITS_PER_CYCLE_VSW, 1)) return r;
-  if (auto r = RequireAtLeast("FLITS_IN_PER_CYCLE_VC", cfg.FLITS_IN_PER_CYCLE_VC, 1)) return r;
-  if (auto r = RequireAtLeast("FLITS_OUT_PER_CYCLE_VC", cfg.FLITS_OUT_PER_CYCLE_VC, 2)) return r;
-  if (auto r = RequireAtLeast("WRITE_CREDITS_PER_CYCLE", cfg.WRITE_CREDITS_PER_CYCLE, 1)) return r;
-  if (auto r = RequireAtLeast("MAX_TOKEN_RETURN", cfg.MAX_TOKEN_RETURN, 1)) return r;
-  if (cfg.FLITS_PER_CYCLE_LSW > cfg.FLITS_PER_CYCLE_LINK)
-    return Refuse({"ERROR - FLITS_PER_CYCLE_LSW must not exceed FLITS_PER_CYCLE_LINK"});
-  if (cfg.FLITS_PER_CYCLE_LSW_REMOTE > cfg.FLITS_PER_CYCLE_LSW)
-    return Refuse({"ERROR - FLITS_PER_CYCLE_LSW_REMOTE must not exceed FLITS_PER_CYCLE_LSW"});
+    r.Refuse({"ERROR - COLUMN_ACCESS_LENGTH must be between 1 and 32 bytes"});
+  const bool linkFlitsKnown = RequireAtLeast(r, "FLITS_PER_CYCLE_LINK", cfg.FLITS_PER_CYCLE_LINK, 1);
+  const bool switchFlitsKnown = RequireAtLeast(r, "FLITS_PER_CYCLE_LSW", cfg.FLITS_PER_CYCLE_LSW, 1);
+  RequireAtLeast(r, "FLITS_PER_CYCLE_LSW_REMOTE", cfg.FLITS_PER_CYCLE_LSW_REMOTE, 1);
+  RequireAtLeast(r, "FLITS_PER_CYCLE_VSW", cfg.FLITS_PER_CYCLE_VSW, 1);
+  RequireAtLeast(r, "FLITS_IN_PER_CYCLE_VC", cfg.FLITS_IN_PER_CYCLE_VC, 1);
+  RequireAtLeast(r, "FLITS_OUT_PER_CYCLE_VC", cfg.FLITS_OUT_PER_CYCLE_VC, 2);
+  RequireAtLeast(r, "WRITE_CREDITS_PER_CYCLE", cfg.WRITE_CREDITS_PER_CYCLE, 1);
+  RequireAtLeast(r, "MAX_TOKEN_RETURN", cfg.MAX_TOKEN_RETURN, 1);
+  if (linkFlitsKnown && switchFlitsKnown && cfg.FLITS_PER_CYCLE_LSW > cfg.FLITS_PER_CYCLE_LINK)
+    r.Refuse({"ERROR - FLITS_PER_CYCLE_LSW must not exceed FLITS_PER_CYCLE_LINK"});
+  if (switchFlitsKnown && cfg.FLITS_PER_CYCLE_LSW_REMOTE > cfg.FLITS_PER_CYCLE_LSW)
+    r.Refuse({"ERROR - FLITS_PER_CYCLE_LSW_REMOTE must not exceed FLITS_PER_CYCLE_LSW"});
   // The link stops only between packets: after the link switch holds it back it
   // may still open FLITS_PER_CYCLE_LSW lines in a cycle and then finish a 9-flit
   // packet, one line per flit when they come one a cycle.
   if (cfg.LSW_INPUT_BUFFER_SIZE < cfg.FLITS_PER_CYCLE_LSW + 8)
-    return Refuse({"ERROR - LSW_INPUT_BUFFER_SIZE must be at least " +
+    r.Refuse({"ERROR - LSW_INPUT_BUFFER_SIZE must be at least " +
             std::to_string(cfg.FLITS_PER_CYCLE_LSW + 8) +
             " (FLITS_PER_CYCLE_LSW + 8): the link may open that many lines after it is held "
             "back, finishing a 9-flit packet"});
-  for (unsigned l = 0; l < cfg.NUM_LINKS; ++l) {
+  // The flit timing divides by the width, the rate and the core period: it is
+  // checked only on values the rules above let pass.
+  const bool widthsKnown = std::all_of(std::begin(widths), std::end(widths),
+                                       [](unsigned w) { return w == 8 || w == 16; });
+  bool linksKnown = linkFlitsKnown && widthsKnown && KnownLinkSpeed(cfg.LINK_SPEED) && cfg.FLIT_SIZE == 16 &&
+                          cfg.CORE_CLK > sc_core::SC_ZERO_TIME;
+  for (unsigned l = 0; linksKnown && l < cfg.NUM_LINKS && l < 4; ++l) {
     const unsigned perCycle = LinkFlitsPerCycle(cfg, LinkFlitRate(cfg, ConfiguredLinkWidth(cfg, l)));
-    if (perCycle > cfg.FLITS_PER_CYCLE_LINK)
-      return Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(perCycle) +
+    if (perCycle > cfg.FLITS_PER_CYCLE_LINK) {
+      // The links share one width: the first one says it for all.
+      r.Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(perCycle) +
               ", the flits link " + std::to_string(l) + " delivers per core cycle"});
+      linksKnown = false;
+    }
   }
-  if (const unsigned most = MostHostFlitsPerCoreCycle(cfg); most > cfg.FLITS_PER_CYCLE_LINK)
-    return Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(most) +
+  if (const unsigned most = linksKnown ? MostHostFlitsPerCoreCycle(cfg) : 0;
+      most > cfg.FLITS_PER_CYCLE_LINK)
+    r.Refuse({"ERROR - FLITS_PER_CYCLE_LINK must be at least " + std::to_string(most) +
             ": the host's flits reach a link " + std::to_string(most) +
             " in some core cycles (the core period is not a whole number of flit periods)"});
-  if (cfg.tCMD == sc_core::SC_ZERO_TIME) return Refuse({"ERROR - tCMD must be greater than 0"});
-  if (cfg.CORE_CLK.value() % cfg.tCMD.value() != 0 || cfg.CORE_CLK < cfg.tCMD * 2.0)
-    return Refuse({"ERROR - CORE_CLK must be a whole multiple of tCMD, at least 2"});
-  if (cfg.tRP < cfg.CORE_CLK * 3.0) return Refuse({"ERROR - tRP must be at least 3 core clock cycles"});
+  if (cfg.tCMD == sc_core::SC_ZERO_TIME)
+    r.Refuse({"ERROR - tCMD must be greater than 0"});
+  else if (cfg.CORE_CLK > sc_core::SC_ZERO_TIME &&
+           (cfg.CORE_CLK.value() % cfg.tCMD.value() != 0 || cfg.CORE_CLK < cfg.tCMD * 2.0))
+    r.Refuse({"ERROR - CORE_CLK must be a whole multiple of tCMD, at least 2"});
+  if (cfg.tRP < cfg.CORE_CLK * 3.0) r.Refuse({"ERROR - tRP must be at least 3 core clock cycles"});
   if (cfg.REFRESH_ENABLED) {
     const double window = cfg.Tj > 94 ? 16e-3 : 32e-3;
     const double rows = double(cfg.NUM_BANKS) * cfg.NUM_ROWS * cfg.NUM_PARTITIONS;
-    if (sc_time(window / rows, sc_core::SC_SEC) < cfg.CORE_CLK)
-      return Refuse({"ERROR - The refresh interval would be shorter than a core clock cycle"});
+    if (rows > 0 && sc_time(window / rows, sc_core::SC_SEC) < cfg.CORE_CLK)
+      r.Refuse({"ERROR - The refresh interval would be shorter than a core clock cycle"});
   }
-  if (auto r = RequireAtLeast("TRANSACTION_Q_CAPACITY", cfg.TRANSACTION_Q_CAPACITY, 1)) return r;
-  if (auto r = RequireAtLeast("REQUEST_Q_CAPACITY", cfg.REQUEST_Q_CAPACITY, 1)) return r;
-  if (auto r = RequireAtLeast("LSW_INTERQUAD_BUFFER_SIZE", cfg.LSW_INTERQUAD_BUFFER_SIZE, 1)) return r;
-  if (auto r = RequireAtLeast("SMOOTHING_BUFFER_LM_SIZE", cfg.SMOOTHING_BUFFER_LM_SIZE, 1)) return r;
-  if (auto r = RequireAtLeast("SMOOTHING_BUFFER_Q_SIZE", cfg.SMOOTHING_BUFFER_Q_SIZE, 1)) return r;
-  if (auto r = RequireAtLeast("VSW_INTERQUAD_BUFFER_SIZE", cfg.VSW_INTERQUAD_BUFFER_SIZE, 1)) return r;
+  RequireAtLeast(r, "TRANSACTION_Q_CAPACITY", cfg.TRANSACTION_Q_CAPACITY, 1);
+  RequireAtLeast(r, "REQUEST_Q_CAPACITY", cfg.REQUEST_Q_CAPACITY, 1);
+  RequireAtLeast(r, "LSW_INTERQUAD_BUFFER_SIZE", cfg.LSW_INTERQUAD_BUFFER_SIZE, 1);
+  RequireAtLeast(r, "SMOOTHING_BUFFER_LM_SIZE", cfg.SMOOTHING_BUFFER_LM_SIZE, 1);
+  RequireAtLeast(r, "SMOOTHING_BUFFER_Q_SIZE", cfg.SMOOTHING_BUFFER_Q_SIZE, 1);
+  RequireAtLeast(r, "VSW_INTERQUAD_BUFFER_SIZE", cfg.VSW_INTERQUAD_BUFFER_SIZE, 1);
   // A 128-byte packet must fit each credit-bounded stage whole, or the stage
   // deadlocks. The link switch sends a flit to a vault only while it holds at
   // least 2 write-data credits, and a 128-byte write takes 8 before its tail.
-  if (auto r = RequireAtLeast("DATA_Q_CAPACITY", cfg.DATA_Q_CAPACITY, 10)) return r;
-  if (auto r = RequireAtLeast("LINK_MASTER_BUFFER_SIZE", cfg.LINK_MASTER_BUFFER_SIZE, 9)) return r;
-  if (auto r = RequireAtLeast("CREDITS_FOR_PROCESSING", cfg.CREDITS_FOR_PROCESSING, 9)) return r;
+  RequireAtLeast(r, "DATA_Q_CAPACITY", cfg.DATA_Q_CAPACITY, 10);
+  RequireAtLeast(r, "LINK_MASTER_BUFFER_SIZE", cfg.LINK_MASTER_BUFFER_SIZE, 9);
+  RequireAtLeast(r, "CREDITS_FOR_PROCESSING", cfg.CREDITS_FOR_PROCESSING, 9);
   if (cfg.VSW_RESPONSE_BUFFER_SIZE < cfg.CREDITS_FOR_PROCESSING)
-    return Refuse({"ERROR - VSW_RESPONSE_BUFFER_SIZE must be at least CREDITS_FOR_PROCESSING"});
+    r.Refuse({"ERROR - VSW_RESPONSE_BUFFER_SIZE must be at least CREDITS_FOR_PROCESSING"});
   if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 1 || cfg.REQUEST_STREAM == 2) &&
       cfg.NUM_GENERATORS > cfg.NUM_QUADS)
-    return Refuse({"ERROR - Request streams 1 and 2 need a quad for every generator"});
+    r.Refuse({"ERROR - Request streams 1 and 2 need a quad for every generator"});
   if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 3 || cfg.REQUEST_STREAM == 4) &&
       cfg.NUM_QUADS != 4)
-    return Refuse({"ERROR - Request streams 3 and 4 need 4 quads"});
+    r.Refuse({"ERROR - Request streams 3 and 4 need 4 quads"});
   // Generators of streams 3 and 4 each serve a pair of quads.
   if (!cfg.USE_TRACE && (cfg.REQUEST_STREAM == 3 || cfg.REQUEST_STREAM == 4) &&
       cfg.NUM_GENERATORS != 2)
-    return Refuse({"ERROR - Request streams 3 and 4 are for 2-Link simulations only",
+    r.Refuse({"ERROR - Request streams 3 and 4 are for 2-Link simulations only",
             "        Please set NUM_GENERATORS to 2"});
   // The host controller runs every link on one flit period.
-  if (cfg.LINK_1_WIDTH != cfg.LINK_0_WIDTH || cfg.LINK_2_WIDTH != cfg.LINK_0_WIDTH ||
-      cfg.LINK_3_WIDTH != cfg.LINK_0_WIDTH)
-    return Refuse({"ERROR - LINK_0_WIDTH to LINK_3_WIDTH must all be equal: the host controller drives "
+  if (widthsKnown && (cfg.LINK_1_WIDTH != cfg.LINK_0_WIDTH || cfg.LINK_2_WIDTH != cfg.LINK_0_WIDTH ||
+      cfg.LINK_3_WIDTH != cfg.LINK_0_WIDTH))
+    r.Refuse({"ERROR - LINK_0_WIDTH to LINK_3_WIDTH must all be equal: the host controller drives "
             "every link at one width"});
-  return std::nullopt;
 }
 } // namespace
 
 std::vector<std::string> ValidationErrors(const Config& cfg) {
+  Refusals r;
   if (cfg.NUM_GENERATORS < 1 || cfg.NUM_GENERATORS > 4)
-    return *Refuse({"ERROR - Please use between 1 and 4 traffic generators"});
-  if (cfg.NUM_REQUESTS == 0) return *Refuse({"ERROR - No point in simulating with 0 requests"});
-  if (cfg.REQUEST_STREAM > 4) return *Refuse({"ERROR - Please pick a valid request stream"});
+    r.Refuse({"ERROR - Please use between 1 and 4 traffic generators"});
+  if (cfg.NUM_REQUESTS == 0) r.Refuse({"ERROR - No point in simulating with 0 requests"});
+  if (cfg.REQUEST_STREAM > 4) r.Refuse({"ERROR - Please pick a valid request stream"});
   if (cfg.PERCENTAGE_READ > 100)
-    return *Refuse({"ERROR - Read percentage should be between 0 and 100"});
+    r.Refuse({"ERROR - Read percentage should be between 0 and 100"});
   const uint32_t rdSum = cfg.PERCENTAGE_RD_16B + cfg.PERCENTAGE_RD_32B + cfg.PERCENTAGE_RD_48B +
                          cfg.PERCENTAGE_RD_64B + cfg.PERCENTAGE_RD_80B + cfg.PERCENTAGE_RD_96B +
                          cfg.PERCENTAGE_RD_112B + cfg.PERCENTAGE_RD_128B;
@@ -770,37 +899,38 @@ std::vector<std::string> ValidationErrors(const Config& cfg) {
                          cfg.PERCENTAGE_WR_64B + cfg.PERCENTAGE_WR_80B + cfg.PERCENTAGE_WR_96B +
                          cfg.PERCENTAGE_WR_112B + cfg.PERCENTAGE_WR_128B;
   if (rdSum != 100 || wrSum != 100)
-    return *Refuse({"ERROR - Read request size percentages don't equal 100%"});
-  if (cfg.LINK_SPEED != 15.0f && cfg.LINK_SPEED != 12.5f && cfg.LINK_SPEED != 10.0f) {
+    r.Refuse({"ERROR - Read request size percentages don't equal 100%"});
+  if (!KnownLinkSpeed(cfg.LINK_SPEED)) {
     std::ostringstream speed;
     speed << cfg.LINK_SPEED;
-    return *Refuse({"ERROR - Unknown link rate : " + speed.str(),
+    r.Refuse({"ERROR - Unknown link rate : " + speed.str(),
             "        Please use a rate outlined in the spec"});
   }
   const unsigned widths[4] = {cfg.LINK_0_WIDTH, cfg.LINK_1_WIDTH, cfg.LINK_2_WIDTH,
                               cfg.LINK_3_WIDTH};
   for (unsigned l = 0; l < 4; ++l) {
     if (widths[l] != 16 && widths[l] != 8)
-      return *Refuse({"ERROR - Unknown link " + std::to_string(l) + " width :" + std::to_string(widths[l]),
+      r.Refuse({"ERROR - Unknown link " + std::to_string(l) + " width :" + std::to_string(widths[l]),
               "        Please use a width outlined in the spec"});
   }
   if (cfg.REQUEST_BUFFER_SIZE < 9)
-    return *Refuse({"ERROR - Request buffer size must be large enough to hold largest packet size - 9 "
+    r.Refuse({"ERROR - Request buffer size must be large enough to hold largest packet size - 9 "
             "flits"});
   if (cfg.TAGS_PER_LINK < 1 || cfg.TAGS_PER_LINK > 512)
-    return *Refuse({"ERROR - Each link must have between 1 and 512 tags"});
+    r.Refuse({"ERROR - Each link must have between 1 and 512 tags"});
   if (cfg.TOKENS_PER_LINK < 9 || cfg.TOKENS_PER_LINK > 219)
-    return *Refuse({"ERROR - Each link must have between 9 and 219 tokens"});
+    r.Refuse({"ERROR - Each link must have between 9 and 219 tokens"});
   if (cfg.HOST_MAPPING > 2)
-    return *Refuse({"ERROR - Unknown host mapping - please pick between from below : ",
+    r.Refuse({"ERROR - Unknown host mapping - please pick between from below : ",
             "        0 - random link assignment", "        1 - assign to link for local access",
             "        2 - use generator or trace reader index"});
   if (cfg.NUM_PARTITIONS != 2 && cfg.NUM_PARTITIONS != 4)
-    return *Refuse({"ERROR - Number of partitions (stack height) must be 2 or 4"});
+    r.Refuse({"ERROR - Number of partitions (stack height) must be 2 or 4"});
   if (cfg.MAX_BLOCK_SIZE != 32 && cfg.MAX_BLOCK_SIZE != 64 && cfg.MAX_BLOCK_SIZE != 128)
-    return *Refuse({"ERROR - Max block size must be 32, 64, or 128"});
-  if (cfg.Tj > 105) return *Refuse({"ERROR - Tj must be less than or equal to 105 C"});
-  return CheckModelLimits(cfg).value_or(std::vector<std::string>{});
+    r.Refuse({"ERROR - Max block size must be 32, 64, or 128"});
+  if (cfg.Tj > 105) r.Refuse({"ERROR - Tj must be less than or equal to 105 C"});
+  CheckModelLimits(cfg, r);
+  return r.lines;
 }
 
 void IniReader::CustomerSafetyCheck(Config& cfg) {
@@ -845,10 +975,12 @@ constexpr KeyOption kKeyOptions[] = {
     {"--epochs", "EPOCH_FILE", false},
     {"--progress", "PROGRESS", true},
     {"--vcd", "VCD_FILE", false},
+    {"--strict", "STRICT", true},
 };
 
 // Whether `arg` is one of kKeyOptions; takes its value (from the next argument
-// when not joined by '='). Sets `error` when the value is missing.
+// when not joined by '='). Sets `error` when the value is missing, or given to
+// a flag.
 bool TakeKeyOption(int argc, const char* const* argv, int& i,
                    std::vector<std::pair<std::string, std::string>>& taken, std::string& error) {
   const std::string arg = argv[i];
@@ -858,8 +990,12 @@ bool TakeKeyOption(int argc, const char* const* argv, int& i,
       taken.emplace_back(o.key, "true");
       return true;
     }
-    if (o.flag) continue;
     std::string value;
+    if (o.flag) {
+      if (arg.rfind(name + "=", 0) != 0) continue;
+      if (error.empty()) error = name + " takes no value";
+      return true;
+    }
     if (arg == name) {
       if (i + 1 < argc) value = argv[++i];
     } else if (arg.rfind(name + "=", 0) == 0) {
@@ -873,35 +1009,65 @@ bool TakeKeyOption(int argc, const char* const* argv, int& i,
   }
   return false;
 }
+
+// The known option nearest to a mistyped one, for the error that names it.
+std::string ClosestOption(const std::string& arg) {
+  const std::string word = arg.substr(0, arg.find('='));
+  std::vector<std::string> known = {"--help", "--version", "--check"};
+  for (const KeyOption& o : kKeyOptions) known.emplace_back(o.option);
+  std::string best;
+  unsigned bestDistance = ~0u;
+  for (const auto& k : known) {
+    const unsigned d = EditDistance(word.substr(0, 64), k);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = k;
+    }
+  }
+  return best;
+}
 } // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
   CommandLine cl;
-  // Options with a value may stand anywhere; they are taken out first, so the
-  // rest reads as it always did.
+  // Options may stand anywhere; they are taken out first, so the rest reads as
+  // it always did: a configuration file, then KEY=VALUE overrides.
   std::vector<std::string> args;
   std::vector<std::pair<std::string, std::string>> keyOptions;
-  std::string optionError;
+  std::string error;
+  bool help = false;
+  bool version = false;
   for (int i = 1; i < argc; ++i) {
-    if (!TakeKeyOption(argc, argv, i, keyOptions, optionError)) args.push_back(argv[i]);
+    if (TakeKeyOption(argc, argv, i, keyOptions, error)) continue;
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      help = help || !version;
+    } else if (arg == "--version") {
+      version = version || !help;
+    } else if (arg == "--check") {
+      cl.check = true;
+    } else if (arg.rfind("--", 0) == 0) {
+      // A person typed it: a misspelt option must not pass for a file name.
+      if (error.empty())
+        error = "unknown option '" + arg + "' (did you mean " + ClosestOption(arg) + "?)";
+    } else {
+      args.push_back(arg);
+    }
   }
-  if (args.empty() && keyOptions.empty()) return cl;
-  const std::string first = args.empty() ? std::string() : args[0];
-  if (first == "--help" || first == "-h") {
-    cl.action = CommandLine::Help;
+  if (help || version) {
+    cl.action = help ? CommandLine::Help : CommandLine::Version;
     return cl;
   }
-  if (first == "--version") {
-    cl.action = CommandLine::Version;
-    return cl;
-  }
+  if (args.empty() && keyOptions.empty() && error.empty()) return cl;
   cl.action = CommandLine::Run;
   size_t next = 0;
   std::string key;
   std::string value;
+  const std::string first = args.empty() ? std::string() : args[0];
   if (first.rfind("-f=", 0) == 0) {
     cl.configFile = first.substr(3);
     next = 1;
+    if (cl.configFile.empty() && error.empty()) error = "no file name after -f=";
   } else if (!args.empty() && !IsOverride(first, key, value)) {
     cl.configFile = first;
     next = 1;
@@ -909,60 +1075,86 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   for (size_t i = next; i < args.size(); ++i) {
     if (IsOverride(args[i], key, value))
       cl.overrides.emplace_back(key, value);
-    else
-      cl.ignored.push_back(args[i]);
+    else if (error.empty())
+      error = "argument '" + args[i] +
+              "' is neither an option nor KEY=VALUE (the configuration file comes first, once)";
   }
-  if (!optionError.empty()) {
+  if (!error.empty()) {
     cl.action = CommandLine::Error;
-    cl.error = optionError;
+    cl.error = error;
+    cl.overrides.clear();
     return cl;
   }
   for (auto& option : keyOptions) cl.overrides.push_back(std::move(option));
-  if (cl.configFile.empty() && first.rfind("-f=", 0) == 0) {
-    cl.action = CommandLine::Error;
-    cl.error = "no file name after -f=";
-  }
   return cl;
 }
 
 void LoadConfiguration(const CommandLine& cl, Config& cfg) {
-  for (const auto& arg : cl.ignored)
-    std::cerr << "WARNING - argument '" << arg << "' is not of the form KEY=VALUE; it is ignored"
-              << std::endl;
   IniReader reader(true, false);
   if (!cl.configFile.empty()) reader.readFile(cl.configFile, cfg);
   for (const auto& [key, value] : cl.overrides) {
     std::string error;
-    if (!reader.setOption(key, value, "command line", cfg, error)) {
+    if (!reader.setOption(key, value, kCommandLineOrigin, cfg, error)) {
       std::cout << "ERROR - " << error << std::endl;
       ExitRun(1);
     }
   }
   reader.finish(cfg);
+  if (cl.check) {
+    // Every key was read as written; now the run is made one that builds the
+    // model, simulates nothing and writes no file.
+    cfg.SIM_TIME = sc_core::SC_ZERO_TIME;
+    cfg.DUMP_STATS_FILE = false;
+    cfg.DRAM_TRACING = false;
+    cfg.STATS_JSON.clear();
+    cfg.EPOCH_NS = 0;
+    cfg.VCD_FILE.clear();
+  }
+  if (cfg.STRICT && cfg.USE_TRACE) {
+    // Traces are read when the model is built; a strict run checks them before.
+    std::vector<std::string> errors;
+    const std::string* files[4] = {&cfg.TRACE_FILENAME_0, &cfg.TRACE_FILENAME_1,
+                                   &cfg.TRACE_FILENAME_2, &cfg.TRACE_FILENAME_3};
+    for (unsigned i = 0; i < cfg.NUM_GENERATORS && i < 4; ++i)
+      for (const auto& w : TraceFileWarnings(*files[i], cfg)) errors.push_back("ERROR - " + w);
+    if (!errors.empty()) {
+      for (const auto& line : errors) std::cout << line << std::endl;
+      ExitRun(1);
+    }
+  }
 }
 
 std::string VersionText() { return std::string("quorsim ") + QUORSIM_VERSION; }
 
 std::string HelpText() {
   return "Usage: quorsim [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
-         "               [--epoch-ns N] [--epochs FILE] [--progress] [--vcd FILE]\n"
+         "               [--epoch-ns TIME] [--epochs FILE] [--progress] [--vcd FILE]\n"
+         "               [--strict] [--check]\n"
          "       quorsim KEY=VALUE ...        (built-in defaults, then the overrides)\n"
          "       quorsim --help | --version\n"
          "\n"
          "Runs the memory cube model with the settings of <config file> (KEY = value lines,\n"
          "';' starts a comment; keys not set keep their defaults). KEY=VALUE arguments after\n"
          "the file override it and are marked [*] in the listing, e.g.\n"
-         "  quorsim configs/default.ini SIM_TIME=2000 PERCENTAGE_READ=100\n"
+         "  quorsim configs/default.ini SIM_TIME=2us PERCENTAGE_READ=100\n"
          "Example configurations: configs/default.ini (every key with its default),\n"
          "configs/reads_only.ini, configs/writes_only.ini, configs/posted_writes.ini,\n"
          "configs/atomics.ini, configs/trace_replay.ini, configs/two_link_stream3.ini,\n"
          "configs/two_link_stream4.ini.\n"
+         "Times take a unit: ps, ns, us or ms (SIM_TIME=20us); a bare number is in ns. A time\n"
+         "with a unit must be a whole number of ps (of ns for EPOCH_NS), or it is refused.\n"
          "--stats-json FILE (or STATS_JSON=FILE) also writes every statistic as JSON.\n"
-         "--epoch-ns N (EPOCH_NS=N) writes a time series, one row per N ns, to\n"
+         "--epoch-ns TIME (EPOCH_NS=TIME) writes a time series, one row per TIME, to\n"
          "--epochs FILE (EPOCH_FILE=FILE, default epochs.csv).\n"
          "--progress (PROGRESS=true) shows progress on standard error even when it is\n"
          "not a terminal.\n"
          "--vcd FILE (VCD_FILE=FILE) writes the model's signals as VCD waveforms.\n"
+         "--strict (STRICT=true) makes every warning of reading the file, the overrides and\n"
+         "the traces an error: all are named, then the run ends before anything is built.\n"
+         "--check reads and validates as a run does, builds the model, simulates nothing.\n"
+         "The command line is never read with a guess: an unknown --option, an argument that\n"
+         "is neither an option nor KEY=VALUE, and a value that is not one of its key's type\n"
+         "(bools: true, True, false, False) are errors.\n"
          "Warnings go to standard error; errors print an ERROR line and exit with status 1.\n";
 }
 

@@ -118,15 +118,26 @@ struct Conversion {
 };
 Conversion ConvertValue(const std::string& raw, unsigned& value);
 Conversion ConvertValue(const std::string& raw, float& value);
+// A time: a number and one of the units ps, ns, us, ms; a bare number is in
+// ns. With a unit it must be a whole number of ps, or it is refused.
 Conversion ConvertValue(const std::string& raw, sc_time& value);
+// A time kept as a whole number of ns (EPOCH_NS): with a unit it must convert
+// to whole ns exactly; a bare number is read as a count.
+Conversion ConvertWholeNanoseconds(const std::string& raw, unsigned& value);
+// The keys that hold a time as a whole number of ns in an unsigned.
+bool IsWholeNanosecondKey(const std::string& key);
 Conversion ConvertValue(const std::string& raw, bool& value);
 Conversion ConvertValue(const std::string& raw, std::string& value);
 void convert_uint64_t(uint64_t& var, std::string value, std::string infostring);
 
-// The "ERROR - " lines of the first validation rule the configuration breaks;
-// empty when it breaks none. IniReader::CustomerSafetyCheck prints them and
-// ends the run.
+// The "ERROR - " lines of every validation rule the configuration breaks, in
+// the order they are checked; empty when it breaks none. A rule that needs a
+// value an earlier rule refused is not checked. IniReader::CustomerSafetyCheck
+// prints them and ends the run.
 std::vector<std::string> ValidationErrors(const Config& cfg);
+
+// The origin LoadConfiguration gives the values typed on the command line.
+inline constexpr const char* kCommandLineOrigin = "command line";
 
 class IniReader {
 public:
@@ -140,8 +151,9 @@ public:
   // Takes the KEY = value lines of `in`, warning on standard error with `name`
   // and the line number.
   void readText(std::istream& in, const std::string& name, const Config& cfg);
-  // A value from another place than a file (a command-line override): read,
-  // warned about and validated like a file line, and it wins over the file.
+  // A value from another place than a file (a command-line override): read
+  // and validated like a file line, and it wins over the file; from
+  // kCommandLineOrigin, what a file line would be warned about is an error.
   // Refused (false, `error` set) when the key is not one of the record's.
   bool setOption(const std::string& key, const std::string& value, const std::string& origin,
                  const Config& cfg, std::string& error);
@@ -156,6 +168,8 @@ public:
   bool finish(Config& cfg);
   // What finish does without ending the run: reads the keys into cfg, derives
   // and validates, and returns the "ERROR - " lines (empty when all is well).
+  // Under STRICT every warning of the reading is one of those lines, and a
+  // value from the command line is never read with a warning.
   std::vector<std::string> load(Config& cfg);
   void CustomerSafetyCheck(Config& cfg);
 
@@ -166,12 +180,20 @@ private:
   // Values that cannot be meant, collected by the typed reads; finish refuses
   // the configuration when there is any.
   std::vector<std::string> refused;
+  // What readText found about its lines, (origin, text): given by load, once
+  // it knows whether the run is strict.
+  std::vector<std::pair<std::string, std::string>> lineNotes;
+  // The warnings that strict mode or the command line turned into errors.
+  std::vector<std::pair<std::string, std::string>> strictErrors;  // (origin, line)
+  bool strict = false;
   bool allRead = true;
 
   const std::string* lookUp(const std::string& key);
   template <typename T>
   bool readTyped(const std::string& key, T& value);
-  void warn(const std::string& key, const std::string& note) const;
+  void warn(const std::string& key, const std::string& note);
+  // A warning, or an error when the run is strict or it came from the command line.
+  void report(const std::string& origin, const std::string& text);
 };
 
 template <> bool IniReader::read<unsigned int>(const std::string& key, unsigned int& value);
@@ -260,23 +282,26 @@ public:
 };
 
 // The command line of quorsim: [--help | --version | [-f=]<config file>]
-// followed by KEY=VALUE overrides. Parsed without side effects.
+// followed by KEY=VALUE overrides and options. Parsed without side effects.
+// What a person typed is never read with a guess: an unknown --option or an
+// argument that is neither an option nor KEY=VALUE is an Error.
 struct CommandLine {
   enum Action { Usage, Help, Version, Run, Error };
   Action action = Usage;
   std::string configFile;  // empty: defaults only
   std::vector<std::pair<std::string, std::string>> overrides;
-  // Further arguments that are no KEY=VALUE: ignored, as they always were, with
-  // a warning.
-  std::vector<std::string> ignored;
+  // --check: read and validate everything, build the model, but simulate
+  // nothing and write no file (a sweep checks its points so).
+  bool check = false;
   std::string error;
 };
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // Loads the configuration a command line of action Run names: the defaults,
 // the file (when given), the overrides and options, then the derived keys and
-// the validation. Warns about ignored arguments; an override that is refused
-// ends the program with an ERROR line and exit status 1.
+// the validation. An override that is refused or would be read with a warning
+// ends the program with an ERROR line and exit status 1; under STRICT so does
+// every warning of the file and of the traces.
 void LoadConfiguration(const CommandLine& cl, Config& cfg);
 
 // The short help text of --help, and the version line of --version.

@@ -111,7 +111,7 @@ static size_t ListingStart(const std::vector<std::string>& lines) {
 TEST(ProgramEntry, EmptyFileProceedsWithTheDefaultListingAndAReport) {
   quortest::TempDir dir;
   dir.Write("empty.ini", "");
-  const Outcome o = RunProgram(dir, {"empty.ini", "ignored-second-argument"});
+  const Outcome o = RunProgram(dir, {"empty.ini"});
   EXPECT_EQ(o.exitCode, 0);
   EXPECT_NE(o.err.find("Reading ini file 'empty.ini'\n"), std::string::npos) << o.err;
   const auto lines = Lines(o.out);

@@ -105,6 +105,10 @@ class SweepFile(unittest.TestCase):
             ("grid: {PERCENTAGE_READ: [1, 2]\n", "not valid YAML"),
             ("points: [{PERCENTAGE_READ: 1}, {PERCENTAGE_READ: 1}]", "the same overrides"),
             ("grid: {LINK_0_WIDTH: [8], PERCENTAGE_READ: [20, 101]}", "2 points are refused"),
+            # Points run strict: a value quorsim would misread stops the sweep, named where it stands.
+            ("set: {SIM_TIME: 20xs}", "point 0, set: SIM_TIME=20xs: ERROR - command line: SIM_TIME"),
+            ("grid: {POSTED_WRITES: [true, 'yes']}", "point 1, grid.POSTED_WRITES: POSTED_WRITES=yes"),
+            ("points: [{NUM_REQUESTS: 100}, {EPOCH_NS: 500ps}]", "point 1, points[1]: EPOCH_NS=500ps"),
             ("{}", "may not hold white space", "an out"),
         ]
         for text, message, *name in cases:

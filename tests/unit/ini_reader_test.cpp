@@ -366,7 +366,11 @@ TEST(IniValues, EveryTypedReadAcceptsWarnsKeepsTheDefaultOrRefuses) {
     const char* note;
   } times[] = {
       {"1.6", S::Accepted, 1600, ""},
-      {"10us", S::Warned, 10000, "read as 10 ns"},
+      {"10xs", S::Warned, 10000, "read as 10 ns"},
+      {"10us", S::Accepted, 10000000, ""},
+      {"2.5 ns", S::Accepted, 2500, ""},
+      {"1600ps", S::Accepted, 1600, ""},
+      {"0.5ps", S::Refused, 7, "whole number of ps"},
       {"-3", S::Refused, 7, "negative"},
       {"1e300", S::Refused, 7, "longer than"},
       // Eight times this (a derived key) would pass the kernel's limit.
@@ -379,6 +383,27 @@ TEST(IniValues, EveryTypedReadAcceptsWarnsKeepsTheDefaultOrRefuses) {
     const Conversion r = ConvertValue(c.raw, t);
     EXPECT_EQ(r.status, c.status) << c.raw;
     EXPECT_EQ(t.value(), c.ps) << c.raw;
+    EXPECT_NE(r.note.find(c.note), std::string::npos) << c.raw << ": " << r.note;
+  }
+  // A time kept in whole ns: a unit converts exactly or not at all; a bare
+  // number reads as a count, as stored files expect.
+  const struct {
+    const char* raw;
+    S status;
+    unsigned ns;
+    const char* note;
+  } wholeNs[] = {
+      {"500", S::Accepted, 500, ""},        {"2us", S::Accepted, 2000, ""},
+      {"1.5 us", S::Accepted, 1500, ""},    {"3000ps", S::Accepted, 3, ""},
+      {"500ps", S::Refused, 9, "whole number of ns"},
+      {"0.5", S::Warned, 0, "read as 0"},   {"5ks", S::Warned, 5, "read as 5"},
+      {"5000ms", S::Refused, 9, "out of range"},
+  };
+  for (const auto& c : wholeNs) {
+    unsigned v = 9;
+    const Conversion r = ConvertWholeNanoseconds(c.raw, v);
+    EXPECT_EQ(r.status, c.status) << c.raw;
+    EXPECT_EQ(v, c.ns) << c.raw;
     EXPECT_NE(r.note.find(c.note), std::string::npos) << c.raw << ": " << r.note;
   }
   const struct {
@@ -412,7 +437,7 @@ TEST_F(IniFile, WarningsNameFileLineAndKeyAndSayHowAValueWasRead) {
                                               "PERCENTAGE_RAED = 100\n"
                                               "[general]\n"
                                               "USE_TRACE = 1\n"
-                                              "SIM_TIME = 10us\n");
+                                              "SIM_TIME = 10xs\n");
   testing::internal::CaptureStderr();
   reader.readFile(path, cfg);
   reader.finish(cfg);

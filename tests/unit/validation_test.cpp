@@ -89,7 +89,8 @@ const std::vector<Rule>& PublishedRules() {
          c.NUM_LINKS = 1;
          c.LINK_3_WIDTH = 12;
        },
-       {"ERROR - Unknown link 3 width :12", kPleaseWidth}},
+       {"ERROR - Unknown link 3 width :12", kPleaseWidth,
+        "ERROR - NUM_LINKS must equal NUM_QUADS (each quad owns one link)"}},
       {"11 request buffer", [](Config& c) { c.REQUEST_BUFFER_SIZE = 8; },
        {"ERROR - Request buffer size must be large enough to hold largest packet size - 9 flits"}},
       {"12 no tags", [](Config& c) { c.TAGS_PER_LINK = 0; },
@@ -311,26 +312,30 @@ TEST(ValidationModelLimits, EachFailingRulePrintsItsLineAndExitsOne) {
   }
 }
 
-TEST(ValidationOrder, OnlyTheFirstFailingRuleIsReported) {
+TEST(ValidationOrder, EveryFailingRuleIsReportedInTheOrderOfTheRules) {
   EXPECT_EXIT(Check([](Config& c) {
                 c.Tj = 200;
                 c.NUM_REQUESTS = 0;
                 c.NUM_GENERATORS = 5;
               }),
               ::testing::ExitedWithCode(1),
-              Exactly({"ERROR - Please use between 1 and 4 traffic generators"}));
+              Exactly({"ERROR - Please use between 1 and 4 traffic generators",
+                       "ERROR - No point in simulating with 0 requests",
+                       "ERROR - Tj must be less than or equal to 105 C"}));
   EXPECT_EXIT(Check([](Config& c) {
                 c.CORE_CLK = sc_core::SC_ZERO_TIME;
                 c.Tj = 200;
               }),
               ::testing::ExitedWithCode(1),
-              Exactly({"ERROR - Tj must be less than or equal to 105 C"}));
+              Exactly({"ERROR - Tj must be less than or equal to 105 C",
+                       "ERROR - CORE_CLK must be greater than 0"}));
   EXPECT_EXIT(Check([](Config& c) {
                 c.LINK_0_WIDTH = 4;
                 c.LINK_2_WIDTH = 4;
               }),
               ::testing::ExitedWithCode(1),
-              Exactly({"ERROR - Unknown link 0 width :4", kPleaseWidth}));
+              Exactly({"ERROR - Unknown link 0 width :4", kPleaseWidth,
+                       "ERROR - Unknown link 2 width :4", kPleaseWidth}));
 }
 
 TEST(ValidationLimits, DefaultsAndValuesAtEveryLimitPass) {
@@ -409,11 +414,12 @@ TEST(ValidationThroughTheReader, ReadPercentageFromAFileExitsOne) {
   std::remove(path.c_str());
 }
 
-TEST(ValidationReport, ReturnsTheLinesOfTheFirstBrokenRuleWithoutEndingTheProcess) {
+TEST(ValidationReport, ReturnsTheLinesOfEveryBrokenRuleWithoutEndingTheProcess) {
   Config cfg;
   EXPECT_TRUE(ValidationErrors(cfg).empty());
   cfg.Tj = 200;
   cfg.LINK_1_WIDTH = 4;
   EXPECT_EQ(ValidationErrors(cfg),
-            (std::vector<std::string>{"ERROR - Unknown link 1 width :4", kPleaseWidth}));
+            (std::vector<std::string>{"ERROR - Unknown link 1 width :4", kPleaseWidth,
+                                      "ERROR - Tj must be less than or equal to 105 C"}));
 }
