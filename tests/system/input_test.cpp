@@ -137,7 +137,9 @@ TEST(CommandLine, StrictCasesRunAsWrittenOrEndWithErrorsNamingEveryProblem) {
     for (const auto& text : c.texts)
       EXPECT_TRUE(Has(r.out + r.err, text)) << what << ": no '" << text << "' in\n" << r.out << r.err;
     // A refused run builds nothing: no source announced itself.
-    if (c.exitCode != 0) EXPECT_FALSE(Has(r.out, "=== Creating generator")) << what;
+    if (c.exitCode != 0) {
+      EXPECT_FALSE(Has(r.out, "=== Creating generator")) << what;
+    }
   }
 }
 
