@@ -340,7 +340,7 @@ void OrderedEvent::NotifyLater(const sc_core::sc_time& delay) {
     return;
   }
   // A delta notification still pending is earlier than any timed one.
-  if (deltaPendingIn == sc_core::sc_delta_count() + 1) return;
+  if (deltaPendingIn != 0 && deltaPendingIn == sc_core::sc_delta_count() + 1) return;
   OrderedEventQueue::Get().Post(*this, SimNow().value() + delay.value());
 }
 
