@@ -14,6 +14,44 @@ typedef int __attribute__((may_alias)) TracedInt;
 uint64_t Flit_P::guid = 0;
 
 namespace {
+// Under AddressSanitizer every flit is its own allocation, so a use after free
+// is still found.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kKeepFreedFlits = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kKeepFreedFlits = false;
+#else
+constexpr bool kKeepFreedFlits = true;
+#endif
+#else
+constexpr bool kKeepFreedFlits = true;
+#endif
+
+struct FreedFlit {
+  FreedFlit* next;
+};
+FreedFlit* freedFlits = nullptr; // as many as were ever in flight at once
+} // namespace
+
+void* Flit::operator new(std::size_t size) {
+  if (kKeepFreedFlits && size == sizeof(Flit) && freedFlits != nullptr) {
+    FreedFlit* f = freedFlits;
+    freedFlits = f->next;
+    return f;
+  }
+  return ::operator new(size);
+}
+
+void Flit::operator delete(void* p, std::size_t size) noexcept {
+  if (p == nullptr) return;
+  if (!kKeepFreedFlits || size != sizeof(Flit)) return ::operator delete(p);
+  auto* f = static_cast<FreedFlit*>(p);
+  f->next = freedFlits;
+  freedFlits = f;
+}
+
+namespace {
 Flit* IdleFlit() {
   static Flit idle(0, 0, NULL_COMMAND, 0, false, false, 0);
   return &idle;

@@ -7,6 +7,7 @@
 
 #include <systemc>
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -53,6 +54,11 @@ struct Flit {
            currentLane == o.currentLane;
   }
   unsigned int getTag() const { return tag; }
+
+  // Every flit of a run is made and freed one by one, tens of thousands per
+  // simulated microsecond: freed flits are kept for the next ones.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 };
 
 // Flits in a packet of the given command and request length (16-byte flits).
