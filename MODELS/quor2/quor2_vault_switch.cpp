@@ -92,8 +92,13 @@ quor2_vault_switch::quor2_vault_switch(sc_core::sc_module_name name, const Confi
   SC_THREAD(ReceiveFromSlices);
   for (auto& vault : inputFlitsFromSlices)
     for (auto& port : vault) sensitive << port;
-  SC_THREAD(ReturnCredits);
+  SC_METHOD(ReturnCreditsOnRequest);
   sensitive << returnCreditEvent;
+  dont_initialize();
+  SC_METHOD(ReturnCreditsStep);
+  sensitive << creditWake;
+  dont_initialize();
+  creditWake.DueRuns<&quor2_vault_switch::ReturnCreditsStep>(this);
   SC_METHOD(IncrementCreditCount);
   sensitive << creditDelayEvent;
   dont_initialize();
@@ -558,28 +563,54 @@ bool quor2_vault_switch::ServeQuad(unsigned d) {
 
 // ---------------------------------------------------------------- credits
 
-void quor2_vault_switch::ReturnCredits() {
-  const sc_time half = HalfPeriod(cycle);
-  while (true) {
-    bool owed = false;
-    for (unsigned n : returnCredits) owed = owed || n > 0;
-    // Credits left over from the last pulse go at the next edge, so none stays
-    // owed once the switch falls idle.
-    if (owed)
-      WaitFor(creditWake, DelayToNextEdge(Now(), cycle));
-    else
-      wait();
-    LetIdleShow(creditOutputLanes, 0);
-    for (unsigned s = 0; s < returnCredits.size(); ++s) {
-      if (returnCredits[s] == 0) continue;
-      const unsigned limit = s < numVaults ? cfg.FLITS_OUT_PER_CYCLE_VC : cfg.FLITS_PER_CYCLE_VSW;
-      const unsigned amount = vswitch::CreditPulseAmount(returnCredits[s], limit);
-      creditOutputLanes[s].write(static_cast<int>(amount));
-      returnCredits[s] -= amount;
-    }
-    WaitFor(creditWake, half);
-    WriteAll(creditOutputLanes, 0);
+// Credits go back as pulses of at most the lane's rate, one per core cycle
+// while any are owed; a request to return them is not seen while a pulse runs.
+void quor2_vault_switch::ReturnCreditsOnRequest() {
+  if (creditReturn == CreditReturn::Idle) BeginCreditPulse();
+}
+
+void quor2_vault_switch::ReturnCreditsStep() {
+  switch (creditReturn) {
+  case CreditReturn::Edge: BeginCreditPulse(); return;
+  case CreditReturn::Showing: RaiseCreditPulse(); return;
+  case CreditReturn::High: break;
+  case CreditReturn::Idle: return;
   }
+  WriteAll(creditOutputLanes, 0);
+  bool owed = false;
+  for (unsigned n : returnCredits) owed = owed || n > 0;
+  // Credits left over from the last pulse go at the next edge, so none stays
+  // owed once the switch falls idle.
+  if (owed) {
+    creditReturn = CreditReturn::Edge;
+    creditWake.notify(DelayToNextEdge(Now(), cycle));
+  } else {
+    creditReturn = CreditReturn::Idle;
+  }
+}
+
+// As LetIdleShow: a delta cycle first when the last pulse's idle value is not
+// on a lane yet.
+void quor2_vault_switch::BeginCreditPulse() {
+  for (auto& lane : creditOutputLanes) {
+    if (lane.read() == 0) continue;
+    creditReturn = CreditReturn::Showing;
+    creditWake.notify(sc_core::SC_ZERO_TIME);
+    return;
+  }
+  RaiseCreditPulse();
+}
+
+void quor2_vault_switch::RaiseCreditPulse() {
+  for (unsigned s = 0; s < returnCredits.size(); ++s) {
+    if (returnCredits[s] == 0) continue;
+    const unsigned limit = s < numVaults ? cfg.FLITS_OUT_PER_CYCLE_VC : cfg.FLITS_PER_CYCLE_VSW;
+    const unsigned amount = vswitch::CreditPulseAmount(returnCredits[s], limit);
+    creditOutputLanes[s].write(static_cast<int>(amount));
+    returnCredits[s] -= amount;
+  }
+  creditReturn = CreditReturn::High;
+  creditWake.notify(HalfPeriod(cycle));
 }
 
 void quor2_vault_switch::ReceiveLMCredits() {

@@ -105,6 +105,12 @@ public:
       returnCreditEvent;
   // Timed waits of the threads, one each.
   OrderedEvent interQuadWake, creditWake;
+  // Where the credit return stands: waiting for credits to return, for the
+  // next edge (credits left over), for the last pulse's idle value to show,
+  // or for the end of a pulse.
+  enum class CreditReturn { Idle, Edge, Showing, High } creditReturn = CreditReturn::Idle;
+  void BeginCreditPulse();
+  void RaiseCreditPulse();
   EventQueue creditDelayEvent, zcreditDelayEvent, vaultLatchStallEvent,
       interquadLatchStallEvent;
   unsigned lmRoundRobin = 0;
@@ -120,7 +126,8 @@ public:
 
   // Processes.
   void ReceiveFromSlices();
-  void ReturnCredits();
+  void ReturnCreditsOnRequest();
+  void ReturnCreditsStep();
   void IncrementCreditCount();
   void IncrementZCreditCount();
   void ReceiveLMCredits();
