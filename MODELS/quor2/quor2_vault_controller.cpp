@@ -197,6 +197,9 @@ void quor2_vault_controller::EnqueueTransaction(const Flit_P& flit, const sc_tim
   Accumulate(stats.perVaultTransQAvg[id], transactionQueue.size(), lastTransQSample, now);
   flit->startTimeTransQ = now;
   transactionQueue.push_back(flit);
+  unsigned partition, bank, row, col;
+  AddressMap(flit->address, partition, bank, row, col);
+  transactionBanks.emplace_back(partition, bank);
   processEvent.notify(cfg.CORE_CLK);
 }
 
@@ -221,16 +224,15 @@ void quor2_vault_controller::ProcessInputFlits() {
   }
   if (responseCredits < processingCreditFloor) return;
 
-  for (auto it = transactionQueue.begin(); it != transactionQueue.end(); ++it) {
-    unsigned partition, bank, row, col;
-    AddressMap((*it)->address, partition, bank, row, col);
-    const quor2_bank& b = Bank(partition, bank);
+  for (std::size_t i = 0; i < transactionQueue.size(); ++i) {
+    const quor2_bank& b = Bank(transactionBanks[i].first, transactionBanks[i].second);
     if (b.bankInUse || b.refreshWaiting) continue;
-    transactionQueueLatch = *it;
+    transactionQueueLatch = transactionQueue[i];
     moveToRequestQueueEvent.notify(cfg.CORE_CLK);
     nextProcessingTime = now + Cycles(cfg.CORE_CLK, 2);
     Accumulate(stats.perVaultTransQAvg[id], transactionQueue.size(), lastTransQSample, now);
-    transactionQueue.erase(it);
+    transactionQueue.erase(transactionQueue.begin() + static_cast<std::ptrdiff_t>(i));
+    transactionBanks.erase(transactionBanks.begin() + static_cast<std::ptrdiff_t>(i));
     commandCreditReturnEvent.notify(Cycles(cfg.CORE_CLK, cfg.COMMAND_CREDIT_DELAY));
     break;
   }

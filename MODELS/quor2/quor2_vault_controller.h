@@ -19,6 +19,7 @@
 #include <systemc>
 
 #include <deque>
+#include <utility>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,6 +49,9 @@ public:
   std::deque<DRAMBusPacket> writeDataBuffer;
   CommandQueue requestQueue;
   std::deque<Flit_P> transactionQueue;
+  // The bank of each queued transaction (partition, bank), mapped once on
+  // arrival: the queue is searched for a free bank at every core cycle.
+  std::deque<std::pair<unsigned, unsigned>> transactionBanks;
   std::deque<Flit_P> pendingReads;
   std::deque<DRAMBusPacket> pendingReadResponses;
   std::deque<sc_core::sc_time> pendingReadResponsesReady;
