@@ -16,8 +16,9 @@ double Us(const sc_core::sc_time& t) {
 } // namespace
 
 ProgressLine::ProgressLine(std::ostream& out, const sc_core::sc_time& limit,
-                           std::vector<const SourceStats*> sources)
-    : out(out), limit(limit), sources(std::move(sources)), start(Clock::now()) {}
+                           std::vector<const SourceStats*> sources, bool quietAtFirst)
+    : out(out), limit(limit), sources(std::move(sources)), start(Clock::now()),
+      quietAtFirst(quietAtFirst) {}
 
 uint64_t ProgressLine::Answered() const {
   uint64_t answered = 0;
@@ -47,7 +48,8 @@ std::string ProgressLine::Text(const sc_core::sc_time& now, const sc_core::sc_ti
 
 void ProgressLine::AfterSlice(const sc_core::sc_time& now) {
   const Clock::time_point wall = Clock::now();
-  if (wall - start < kShowAfter || wall - lastDrawn < kRedrawEvery) return;
+  if ((quietAtFirst && wall - start < kShowAfter) || (shown && wall - lastDrawn < kRedrawEvery))
+    return;
   lastDrawn = wall;
   shown = true;
   const double seconds = std::chrono::duration<double>(wall - start).count();

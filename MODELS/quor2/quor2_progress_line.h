@@ -20,8 +20,10 @@ class ProgressLine : public RunObserver {
 public:
   using Clock = std::chrono::steady_clock;
 
+  // Asked for (quiet = false), the line shows from the start; on a terminal
+  // alone only once a run has taken two seconds.
   ProgressLine(std::ostream& out, const sc_core::sc_time& limit,
-               std::vector<const SourceStats*> sources);
+               std::vector<const SourceStats*> sources, bool quietAtFirst);
 
   sc_core::sc_time NextStop() const override { return limit; }
   void AfterSlice(const sc_core::sc_time& now) override;
@@ -40,6 +42,7 @@ private:
   std::vector<const SourceStats*> sources;
   Clock::time_point start;
   Clock::time_point lastDrawn;
+  bool quietAtFirst;
   bool shown = false;
 };
 

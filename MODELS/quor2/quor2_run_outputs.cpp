@@ -40,7 +40,7 @@ RunOutputs::RunOutputs(const Config& cfg, const StatsKeeper& stats,
   if (cfg.PROGRESS || isatty(STDERR_FILENO)) {
     std::vector<const SourceStats*> sourceStats;
     for (const auto& source : sources) sourceStats.push_back(source.second);
-    progress = std::make_unique<ProgressLine>(std::cerr, limit, sourceStats);
+    progress = std::make_unique<ProgressLine>(std::cerr, limit, sourceStats, !cfg.PROGRESS);
     observers.push_back(progress.get());
   }
 }
