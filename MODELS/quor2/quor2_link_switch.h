@@ -101,7 +101,10 @@ public:
     const Flit_P& front() const { return flits[head]; }
     const Flit_P& back() const { return flits.back(); }
     const Flit_P& operator[](std::size_t i) const { return flits[head + i]; }
-    void push_back(const Flit_P& f) { flits.push_back(f); }
+    void push_back(const Flit_P& f) {
+      if (flits.capacity() == 0) flits.reserve(4); // one allocation for a usual line
+      flits.push_back(f);
+    }
     void pop_front() { ++head; }
     const_iterator begin() const { return flits.begin() + static_cast<std::ptrdiff_t>(head); }
     const_iterator end() const { return flits.end(); }
