@@ -2,6 +2,7 @@
 #include "quor2_ordered_event.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace Orvane::Internal::QUOR2 {
@@ -113,7 +114,8 @@ private:
   // Runs of notifications mostly share a due time (one clock period ahead),
   // and only a few due times are pending at once, so a sorted vector serves.
   Bucket& BucketFor(uint64_t due) {
-    if (due == lastDue) return buckets[lastBucket];
+    Recent& recent = recentDues[RecentSlot(due)];
+    if (recent.due == due) return buckets[recent.bucket];
     // Latest first: the earliest due time is at the back, and most
     // notifications are due within a few periods, so the search starts there.
     auto at = dues.end();
@@ -132,8 +134,7 @@ private:
       }
       dues.insert(at, Due{due, index});
     }
-    lastDue = due;
-    lastBucket = index;
+    recent = Recent{due, index};
     return buckets[index];
   }
 
@@ -213,7 +214,8 @@ private:
     b.lo = b.hi = kNone;
     b.others.clear();
     spare.push_back(dues.back().bucket);
-    if (lastDue == dues.back().due) lastDue = 0;
+    Recent& recent = recentDues[RecentSlot(dues.back().due)];
+    if (recent.due == dues.back().due) recent.due = 0;
     dues.pop_back();
   }
 
@@ -296,8 +298,16 @@ private:
   std::vector<Due> dues;
   std::vector<Bucket> buckets;
   std::vector<uint32_t> spare; // buckets not in use
-  uint64_t lastDue = 0; // the last bucket found (0: none; nothing is due at time 0)
-  uint32_t lastBucket = 0;
+  // The buckets of due times met lately, by a hash of the time: notifications
+  // come for a handful of times (flit periods and core cycles ahead) in turn.
+  struct Recent {
+    uint64_t due = 0; // 0: none (nothing is due at time 0)
+    uint32_t bucket = 0;
+  };
+  std::array<Recent, 16> recentDues{};
+  static unsigned RecentSlot(uint64_t due) {
+    return static_cast<unsigned>((due * 0x9E3779B97F4A7C15ull) >> 60);
+  }
   uint32_t frontBucket = 0;
   bool inInstant = false; // the front bucket is due now and its walk begun
   std::size_t position = 0; // its next entry
