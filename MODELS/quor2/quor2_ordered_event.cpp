@@ -189,7 +189,7 @@ private:
     bool takeSlot = slot >= 0;
     if (takeSlot && haveEntry) {
       const Entry& e = b.others[position];
-      const uint64_t rank = slotRanks(slot);
+      const uint64_t rank = SlotRank(slot);
       takeSlot = rank != e.rank ? rank < e.rank
                                 : fromSlot == nullptr || fromSlot->pendingId < e.id;
     }
@@ -203,7 +203,7 @@ private:
     return e.event;
   }
 
-  uint64_t slotRanks(int64_t slot) const {
+  uint64_t SlotRank(int64_t slot) const {
     return slotEvents[slot] != nullptr ? slotEvents[slot]->rank : 0;
   }
 
