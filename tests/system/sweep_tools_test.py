@@ -222,8 +222,13 @@ class SmallSweep(unittest.TestCase):
         # The sweep itself drew them, beside its CSV.
         figures = os.path.join(self.out, "figures")
         self.assertIn("no epoch CSV", self.first.stderr)
+        # Without histograms in the statistics files the CDF is left out, with a note.
+        histograms = "histogram" in load(self.out, read_rows(self.out)[0]["json"])["end_to_end_latency"]["reads"]
+        if not histograms:
+            self.assertIn("no latency histograms", self.first.stderr)
         names = sorted(os.listdir(figures))
-        self.assertEqual(names, sorted(n + e for n in FIGURES for e in (".png", ".svg")))
+        expected = FIGURES + (["latency-cdf"] if histograms else [])
+        self.assertEqual(names, sorted(n + e for n in expected for e in (".png", ".svg")))
         for name in names:
             path = os.path.join(figures, name)
             if name.endswith(".png"):
@@ -231,11 +236,42 @@ class SmallSweep(unittest.TestCase):
                     self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
             else:
                 self.assertTrue(ET.parse(path).getroot().tag.endswith("svg"))
-        epochs = write(self.tmp.name, "epochs.csv", "time_ns,bandwidth_gbps,queue\n0,1,2\n100,3,4\n200,2,1\n")
-        done = run([PLOT, os.path.join(self.out, "results.csv"), "--out", figures, "--formats", "png",
-                    "--epochs", epochs])
+        # quorsim's own epoch log (its panels by column name), and any other CSV (a panel per column).
+        logged = run([QUORSIM, "configs/default.ini", "SIM_TIME=2000", "--epoch-ns", "500", "--epochs",
+                      os.path.join(self.tmp.name, "run-epochs.csv")])
+        self.assertEqual(logged.returncode, 0, logged.stderr)
+        other = write(self.tmp.name, "other-epochs.csv", "time_ns,bandwidth_gbps,queue\n0,1,2\n100,3,4\n200,2,1\n")
+        for epochs in (os.path.join(self.tmp.name, "run-epochs.csv"), other):
+            with self.subTest(epochs=epochs):
+                out = os.path.join(self.tmp.name, "epoch-figures")
+                done = run([PLOT, os.path.join(self.out, "results.csv"), "--out", out, "--formats", "png",
+                            "--epochs", epochs])
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertTrue(os.path.getsize(os.path.join(out, "epochs.png")) > 0)
+                os.remove(os.path.join(out, "epochs.png"))
+
+    def test_latency_cdf_from_histograms(self):
+        """Runs whose latencies carry histograms get a CDF figure; the CDF is the buckets' running share."""
+        copy = os.path.join(self.tmp.name, "with-histograms")
+        os.makedirs(os.path.join(copy, "runs"))
+        with open(os.path.join(self.out, "results.csv"), encoding="utf-8") as f:
+            write(copy, "results.csv", f.read())
+        for row in read_rows(self.out):
+            stats = load(self.out, row["json"])
+            for dist in stats["end_to_end_latency"].values():
+                dist["histogram"] = [{"low_ns": 100, "high_ns": 110, "count": 1},
+                                     {"low_ns": 200, "high_ns": 220, "count": 3}] if dist["count"] else []
+            write(copy, row["json"], json.dumps(stats))
+        done = run([PLOT, os.path.join(copy, "results.csv"), "--formats", "png", "--latency", "write"])
         self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertTrue(os.path.getsize(os.path.join(figures, "epochs.png")) > 0)
+        self.assertIn(os.path.join(copy, "figures", "latency-cdf.png"), done.stdout.splitlines())
+        with open(PLOT, encoding="utf-8") as f:
+            interpreter = f.readline()[2:].strip()  # the plot's own Python, which has matplotlib
+        steps = run([interpreter, "-c", "import importlib.machinery as m, sys; p = m.SourceFileLoader("
+                     "'plot', sys.argv[1]).load_module(); b = [{'low_ns': 100, 'high_ns': 110, 'count': 1}, "
+                     "{'low_ns': 200, 'high_ns': 220, 'count': 3}]; print(p.cdf_steps(p.pooled([b, b[1:]])))",
+                     PLOT])
+        self.assertEqual(steps.stdout.strip(), "([100, 110, 220], [0.0, 0.14285714285714285, 1.0])", steps.stderr)
 
 
 if __name__ == "__main__":
