@@ -82,6 +82,15 @@ bool CheckRequestSize(TraceLine& t, uint64_t n) {
   return false;
 }
 
+// In an address line a field is one word: text after its number, which
+// ReadField warns about, makes it something else. Sets the error then.
+bool TextAfterNumber(TraceLine& t, const std::string& field, const std::string& error) {
+  if (t.warnings.empty() || t.warnings.back().rfind(field + ":", 0) != 0) return false;
+  t.warnings.pop_back();
+  t.error = error;
+  return true;
+}
+
 // A time in ns with an optional fraction, to whole ps (rounded).
 bool ReadNanoseconds(TraceLine& t, const std::string& text, uint64_t& ps) {
   t.field = "time";
@@ -245,6 +254,8 @@ TraceLine ParseAddressLine(const std::string& line, const Config& cfg, bool cycl
     if (ReadField(t, "time", words[0], 10, std::numeric_limits<long long>::max() / 1000000,
                   n) != Read::Ok)
       return Refused(t);
+    if (TextAfterNumber(t, "time", "'" + words[0] + "' is not a whole number of cycles"))
+      return Refused(t);
     t.timePs = n * (cfg.CORE_CLK.value() / sc_core::sc_time(1, sc_core::SC_PS).value());
   } else if (!ReadNanoseconds(t, words[0], t.timePs)) {
     return Refused(t);
@@ -263,10 +274,8 @@ TraceLine ParseAddressLine(const std::string& line, const Config& cfg, bool cycl
   if (ReadField(t, "address", a, hex ? 16 : 10, std::numeric_limits<long long>::max(),
                 t.address) != Read::Ok)
     return Refused(t);
-  if (!t.warnings.empty() && t.warnings.back().rfind("address:", 0) == 0) {
-    t.error = "'" + a + "' is not an address (hex with 0x, or decimal)";
+  if (TextAfterNumber(t, "address", "'" + a + "' is not an address (hex with 0x, or decimal)"))
     return Refused(t);
-  }
   const unsigned deviceBits = DeviceAddressBits(cfg);
   if ((t.address >> deviceBits) != 0) {
     std::ostringstream os;
