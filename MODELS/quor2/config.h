@@ -181,6 +181,17 @@ QUOR_QUIET_KEY(string, VCD_FILE, "")
 // Every warning of reading the input (configuration, command line, traces)
 // is an error, and the run ends before anything is built.
 QUOR_QUIET_KEY(bool, STRICT, false)
+// Offered load of each synthetic source in GB/s of request data (reads and
+// writes, at the mean size of the PERCENTAGE_* keys); 0: closed loop.
+QUOR_QUIET_KEY(float, INJECTION_RATE, 0.0f)
+// Inter-arrival times of the offered load: fixed or poisson (exponential).
+QUOR_QUIET_KEY(string, INJECTION_PROCESS, "fixed")
+// What a trace file holds: auto (its first line says), model (id:,lnk:,...
+// lines) or address ("<time> <R|W> <address> [<bytes>]" lines).
+QUOR_QUIET_KEY(string, TRACE_FORMAT, "auto")
+// When an address trace's requests are sent: timed (at their times) or
+// as_fast_as_possible (one after the other, as the host takes them).
+QUOR_QUIET_KEY(string, TRACE_TIMING, "timed")
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL

@@ -34,7 +34,9 @@ quor2_generator::quor2_generator(sc_core::sc_module_name name, unsigned int id,
       randomSeed(randomSeed),
       requestSocket("requestSocket"),
       tlmDelay(sc_core::SC_ZERO_TIME),
-      id(id) {
+      id(id),
+      openLoop(cfg.INJECTION_RATE > 0),
+      arrivals(cfg, id) {
   std::cout << "=== Creating generator " << id << " ===" << std::endl;
   switch (cfg.REQUEST_STREAM) {
   case 0: std::cout << "=== Random addressing to any vault" << std::endl; break;
@@ -82,6 +84,11 @@ quor2_generator::quor2_generator(sc_core::sc_module_name name, unsigned int id,
   banksPerVault = cfg.NUM_PARTITIONS * cfg.NUM_BANKS;
   bankShift = log2(banksPerVault);
   vaultShift = log2(cfg.NUM_VAULTS);
+  if (openLoop) TakeNextArrival();
+}
+
+void quor2_generator::TakeNextArrival() {
+  nextArrival = sc_core::sc_time(static_cast<double>(arrivals.NextPs()), sc_core::SC_PS);
 }
 
 void quor2_generator::SetClock(sc_core::sc_clock* c) { clk(*c); }
@@ -191,7 +198,7 @@ unsigned int quor2_generator::PickLength(const std::vector<unsigned int>& probab
 }
 
 void quor2_generator::GenerateRequestTLM() {
-  while (issuedRequests <= cfg.NUM_REQUESTS) {
+  while (issuedRequests <= cfg.NUM_REQUESTS && NextHasArrived()) {
     transaction = memoryManager.allocate();
     transaction->acquire();
     DropAtomicsExtension();
@@ -208,7 +215,8 @@ void quor2_generator::GenerateRequestTLM() {
     if (length != 0) transaction->set_data_length(length);
 
     tlmPhase = tlm::BEGIN_REQ;
-    SourceStats::StampIssue(*transaction, sc_core::sc_time_stamp());
+    // Open loop, the wait in the source is part of the latency.
+    SourceStats::StampIssue(*transaction, openLoop ? nextArrival : sc_core::sc_time_stamp());
     returnValue = requestSocket->nb_transport_fw(*transaction, tlmPhase, tlmDelay);
     if (returnValue == tlm::TLM_UPDATED) {
       CountAccepted();
@@ -227,6 +235,7 @@ void quor2_generator::GenerateRequestTLM() {
 
 void quor2_generator::CountAccepted() {
   ++issuedRequests;
+  if (openLoop) TakeNextArrival();
   if (!postedAtomic) {
     if (transaction->get_command() == tlm::TLM_READ_COMMAND)
       ++issuedReads;

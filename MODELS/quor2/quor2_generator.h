@@ -3,10 +3,14 @@
 // Flow control: the controller accepts (END_REQ at once) or parks a request and
 // sends END_REQ later; responses come back as BEGIN_RESP and are completed at
 // once with zero delay. `done` rises when everything awaited has come back.
+// Under INJECTION_RATE the source is open loop: requests arrive at their own
+// times, wait in the source until the controller takes them, and their latency
+// counts from their arrival.
 #ifndef QUOR2_GENERATOR_H
 #define QUOR2_GENERATOR_H
 
 #include "kvl_memory_manager.h"
+#include "quor2_offered_load.h"
 #include "quor2_ordered_event.h"
 #include "quor2_source_stats.h"
 #include "quor2_utils.h"
@@ -61,6 +65,12 @@ public:
   unsigned int requestTypePick = 0;
   std::vector<unsigned int> readProbabilities;
   std::vector<unsigned int> writeProbabilities;
+  // Open loop: the arrivals, and the arrival time of the oldest request not
+  // yet taken by the controller. Arrivals are sent in order, so that one time
+  // stands for the queue of arrived requests behind it.
+  bool openLoop = false;
+  ArrivalStream arrivals;
+  sc_core::sc_time nextArrival;
 
   SC_HAS_PROCESS(quor2_generator);
   quor2_generator(sc_core::sc_module_name name, unsigned int id, const Config& cfg,
@@ -101,6 +111,8 @@ private:
   bool AwaitedResponsesIn() const;
   bool ExpectsWriteResponse(tlm::tlm_generic_payload& trans) const;
   void CheckCompletion();
+  bool NextHasArrived() const { return !openLoop || nextArrival <= SimNow(); }
+  void TakeNextArrival();
 };
 
 } // namespace Orvane::Internal::QUOR2

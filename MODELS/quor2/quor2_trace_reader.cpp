@@ -65,6 +65,51 @@ TraceLine Refused(TraceLine t) {
 
 const char* const kFields[8] = {"id", "lnk", "cmd", "vlt", "bnk", "dram", "dbytes", "nop"};
 
+// The device holds 2 GB with 2 partitions, 4 GB with 4.
+unsigned DeviceAddressBits(const Config& cfg) { return cfg.NUM_PARTITIONS == 4 ? 32 : 31; }
+
+// The size of a request as both formats take it, or the error and the model's
+// own message lines for it.
+bool CheckRequestSize(TraceLine& t, uint64_t n) {
+  if (n != 0 && n <= 128 && n % 16 == 0) {
+    t.size = static_cast<unsigned>(n);
+    return true;
+  }
+  t.messages.push_back("ERROR - Unsupported data size : " + std::to_string(n));
+  t.messages.push_back(
+      "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t Please adhere to the standardized request sizes");
+  t.error = "size " + std::to_string(n) + " is not one of 16, 32, 48, 64, 80, 96, 112, 128";
+  return false;
+}
+
+// In an address line a field is one word: text after its number, which
+// ReadField warns about, makes it something else. Sets the error then.
+bool TextAfterNumber(TraceLine& t, const std::string& field, const std::string& error) {
+  if (t.warnings.empty() || t.warnings.back().rfind(field + ":", 0) != 0) return false;
+  t.warnings.pop_back();
+  t.error = error;
+  return true;
+}
+
+// A time in ns with an optional fraction, to whole ps (rounded).
+bool ReadNanoseconds(TraceLine& t, const std::string& text, uint64_t& ps) {
+  t.field = "time";
+  char* end = nullptr;
+  errno = 0;
+  const double ns = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || text[0] == '+') {
+    t.error = "'" + text + "' is not a time in ns";
+    return false;
+  }
+  // Up to about 100 days of simulated time, so that ps stay exact in a double.
+  if (errno == ERANGE || !(ns >= 0) || ns > 9e15) {
+    t.error = "'" + text + "' is " + (ns < 0 ? "negative" : "out of range");
+    return false;
+  }
+  ps = static_cast<uint64_t>(std::llround(ns * 1000.0));
+  return true;
+}
+
 } // namespace
 
 TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
@@ -148,8 +193,7 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
       Read::Ok)
     return Refused(t);
   const unsigned shift = log2(banks) + log2(cfg.NUM_VAULTS) + log2(cfg.MAX_BLOCK_SIZE);
-  // The device holds 2 GB with 2 partitions, 4 GB with 4.
-  const unsigned deviceBits = cfg.NUM_PARTITIONS == 4 ? 32 : 31;
+  const unsigned deviceBits = DeviceAddressBits(cfg);
   const bool fits = shift <= deviceBits && (t.dram >> (deviceBits - shift)) == 0;
   t.address = ((((t.dram << log2(banks)) | t.bank) << log2(cfg.NUM_VAULTS)) | t.vault)
               << log2(cfg.MAX_BLOCK_SIZE);
@@ -168,14 +212,7 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   }
 
   if (ReadField(t, "dbytes", values[6], 10, anyCount, n) != Read::Ok) return Refused(t);
-  if (n == 0 || n > 128 || n % 16 != 0) {
-    t.messages.push_back("ERROR - Unsupported data size : " + std::to_string(n));
-    t.messages.push_back(
-        "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t Please adhere to the standardized request sizes");
-    t.error = "size " + std::to_string(n) + " is not one of 16, 32, 48, 64, 80, 96, 112, 128";
-    return Refused(t);
-  }
-  t.size = static_cast<unsigned>(n);
+  if (!CheckRequestSize(t, n)) return Refused(t);
 
   if (ReadField(t, "nop", values[7], 10, kMaxTraceNops, n) != Read::Ok) return Refused(t);
   t.nops = static_cast<unsigned>(n);
@@ -183,6 +220,85 @@ TraceLine ParseTraceLine(const std::string& line, const Config& cfg) {
   t.field.clear();
   t.kind = TraceLine::Request;
   return t;
+}
+
+TraceFormat FormatOfTrace(const std::string& firstLine, const Config& cfg) {
+  TraceFormat f;
+  const std::string header = kAddressTraceHeader;
+  const bool hasHeader = firstLine.compare(0, header.size(), header) == 0;
+  f.address = cfg.TRACE_FORMAT == "address" || (cfg.TRACE_FORMAT == "auto" && hasHeader);
+  if (!f.address || !hasHeader) return f;
+  const std::string unit = strip(firstLine.substr(header.size()), " \t");
+  if (unit == "cycles")
+    f.cycles = true;
+  else if (!unit.empty() && unit != "ns")
+    f.error = "'" + unit + "' is not a time unit of an address trace (ns or cycles)";
+  return f;
+}
+
+TraceLine ParseAddressLine(const std::string& line, const Config& cfg, bool cycles) {
+  TraceLine t;
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  if (words.empty() || words[0][0] == '#' || words[0].compare(0, 2, "//") == 0) return t;
+  if (words.size() < 3) {
+    t.field = words.size() == 1 ? "cmd" : "address";
+    t.error = "missing: a line is <time> <R|W> <address> [<bytes>]";
+    return Refused(t);
+  }
+  if (words.size() > 4) t.warnings.push_back("the fields after bytes are ignored");
+
+  if (cycles) {
+    uint64_t n = 0;
+    if (ReadField(t, "time", words[0], 10, std::numeric_limits<long long>::max() / 1000000,
+                  n) != Read::Ok)
+      return Refused(t);
+    if (TextAfterNumber(t, "time", "'" + words[0] + "' is not a whole number of cycles"))
+      return Refused(t);
+    t.timePs = n * (cfg.CORE_CLK.value() / sc_core::sc_time(1, sc_core::SC_PS).value());
+  } else if (!ReadNanoseconds(t, words[0], t.timePs)) {
+    return Refused(t);
+  }
+
+  t.field = "cmd";
+  if (words[1] == "R" || words[1] == "r") {
+    t.read = true;
+  } else if (words[1] != "W" && words[1] != "w") {
+    t.error = "'" + words[1] + "' is neither R nor W";
+    return Refused(t);
+  }
+
+  const std::string& a = words[2];
+  const bool hex = a.size() > 2 && a[0] == '0' && (a[1] == 'x' || a[1] == 'X');
+  if (ReadField(t, "address", a, hex ? 16 : 10, std::numeric_limits<long long>::max(),
+                t.address) != Read::Ok)
+    return Refused(t);
+  if (TextAfterNumber(t, "address", "'" + a + "' is not an address (hex with 0x, or decimal)"))
+    return Refused(t);
+  const unsigned deviceBits = DeviceAddressBits(cfg);
+  if ((t.address >> deviceBits) != 0) {
+    std::ostringstream os;
+    os << "0x" << std::hex << t.address << " is outside of the "
+       << (deviceBits == 32 ? "4GB" : "2GB") << " address space";
+    t.error = os.str();
+    return Refused(t);
+  }
+
+  uint64_t n = 64;
+  if (words.size() > 3 &&
+      ReadField(t, "bytes", words[3], 10, std::numeric_limits<long>::max(), n) != Read::Ok)
+    return Refused(t);
+  t.field = "bytes";
+  if (!CheckRequestSize(t, n)) return Refused(t);
+
+  t.field.clear();
+  t.kind = TraceLine::Request;
+  return t;
+}
+
+TraceLine ParseLineAs(const TraceFormat& format, const std::string& line, const Config& cfg) {
+  return format.address ? ParseAddressLine(line, cfg, format.cycles) : ParseTraceLine(line, cfg);
 }
 
 tlm::tlm_generic_payload* TracePool::take() {
@@ -254,7 +370,8 @@ void quor2_trace_reader::CheckWholeFile() {
   unsigned warnings = 0;
   std::string line;
   for (unsigned number = 1; ReadTextLine(inputTrace, line); ++number) {
-    const TraceLine parsed = ParseTraceLine(line, cfg);
+    if (number == 1) TakeFormat(line);
+    const TraceLine parsed = ParseLineAs(format, line, cfg);
     for (const auto& w : parsed.warnings) {
       if (++warnings <= kShownWarnings)
         std::cerr << "WARNING - " << filename << ":" << number << ": " << w << std::endl;
@@ -269,6 +386,12 @@ void quor2_trace_reader::CheckWholeFile() {
     std::cout << "ERROR - " << filename << ": could not be read" << std::endl;
     ExitRun(1);
   }
+  // Nothing to send would end the run with nothing to measure.
+  if (requestLines == 0) {
+    std::cout << "ERROR - " << filename << ": no request to send" << std::endl;
+    ExitRun(1);
+  }
+  timed = format.address && cfg.TRACE_TIMING == "timed";
   inputTrace.clear();
   inputTrace.seekg(0);
 }
@@ -281,13 +404,22 @@ std::vector<std::string> TraceFileWarnings(const std::string& filename, const Co
   std::ifstream in(filename, std::ios::binary);
   unsigned count = 0;
   std::string line;
+  TraceFormat format;
   for (unsigned number = 1; in.is_open() && ReadTextLine(in, line); ++number) {
-    for (const auto& w : ParseTraceLine(line, cfg).warnings)
+    if (number == 1) format = FormatOfTrace(line, cfg);
+    for (const auto& w : ParseLineAs(format, line, cfg).warnings)
       if (++count <= kShown) out.push_back(filename + ":" + std::to_string(number) + ": " + w);
   }
   if (count > kShown)
     out.push_back(filename + ": " + std::to_string(count - kShown) + " more warnings");
   return out;
+}
+
+void quor2_trace_reader::TakeFormat(const std::string& firstLine) {
+  format = FormatOfTrace(firstLine, cfg);
+  if (format.error.empty()) return;
+  std::cout << "ERROR - " << filename << ":1: header: " << format.error << std::endl;
+  ExitRun(1);
 }
 
 void quor2_trace_reader::Refuse(const TraceLine& parsed, const std::string& line, unsigned number) {
@@ -323,15 +455,10 @@ quor2_trace_reader::socket_type* quor2_trace_reader::GetRequestSocket() { return
 // the leak checker of a sanitizer build may still try to read at exit.
 void quor2_trace_reader::IssuingThread() {
   ticks.WaitFirst();
-  // A trace with nothing to send is done at once.
-  if (requestLines == 0) {
-    doneEvent.notify(sc_core::SC_ZERO_TIME);
-  } else {
-    do {
-      ticks.WaitNext();
-      if (!AtEnd() && !failedRequest) GenerateTLMRequest();
-    } while (!AtEnd());
-  }
+  do {
+    ticks.WaitNext();
+    if (!AtEnd() && !failedRequest) GenerateTLMRequest();
+  } while (!AtEnd());
   for (;;) sc_core::wait(doneEvent);
 }
 
@@ -339,17 +466,16 @@ void quor2_trace_reader::ToggleDone() { done.write(true); }
 
 void quor2_trace_reader::GenerateTLMRequest() {
   while (!AtEnd()) {
+    if (!havePending) ReadNextRequest();
+    const TraceLine& parsed = pending;
+    const sc_core::sc_time arrival(static_cast<double>(parsed.timePs), sc_core::SC_PS);
+    if (timed && arrival > SimNow()) return;
+    havePending = false;
     transaction = memoryManager.take();
     transaction->acquire();
-    ReadLine();
-    if (cfg.TRACE_DEBUG) std::cout << "Current Line : " << currentLine << std::endl;
-    const TraceLine parsed = ParseTraceLine(currentLine, cfg);
-    if (parsed.kind == TraceLine::Refused) Refuse(parsed, currentLine, lineNumber);
-    if (parsed.kind == TraceLine::Skip) {
-      transaction->release();
-      continue;
-    }
-    transaction->set_streaming_width(parsed.link);
+    // An address line's link is the reader's, as a generator's (HOST_MAPPING 2);
+    // the controller and the cube map its address as they map any other.
+    transaction->set_streaming_width(format.address ? id : parsed.link);
     transaction->set_command(parsed.read ? tlm::TLM_READ_COMMAND : tlm::TLM_WRITE_COMMAND);
     transaction->set_data_length(parsed.size);
     transaction->set_byte_enable_length(parsed.nops);
@@ -358,7 +484,8 @@ void quor2_trace_reader::GenerateTLMRequest() {
 
     ++handedOver;
     tlmPhase = tlm::BEGIN_REQ;
-    SourceStats::StampIssue(*transaction, sc_core::sc_time_stamp());
+    // At its time, the wait for the controller is part of the latency.
+    SourceStats::StampIssue(*transaction, timed ? arrival : sc_core::sc_time_stamp());
     returnValue = socket->nb_transport_fw(*transaction, tlmPhase, tlmDelay);
     if (returnValue == tlm::TLM_UPDATED) {
       CountAccepted();
@@ -377,6 +504,16 @@ void quor2_trace_reader::GenerateTLMRequest() {
   }
 }
 
+void quor2_trace_reader::ReadNextRequest() {
+  do {
+    ReadLine();
+    if (cfg.TRACE_DEBUG) std::cout << "Current Line : " << currentLine << std::endl;
+    pending = ParseLineAs(format, currentLine, cfg);
+    if (pending.kind == TraceLine::Refused) Refuse(pending, currentLine, lineNumber);
+  } while (pending.kind != TraceLine::Request);
+  havePending = true;
+}
+
 // Lines end at "\n", "\r\n" or a lone "\r".
 void quor2_trace_reader::ReadLine() {
   ReadTextLine(inputTrace, currentLine);
@@ -384,6 +521,12 @@ void quor2_trace_reader::ReadLine() {
 }
 
 void quor2_trace_reader::EchoParse(const TraceLine& t) const {
+  if (format.address) {
+    std::cout << "==From Trace : time [" << t.timePs << " ps]" << (t.read ? " cmd [read]" : " cmd [write]")
+              << " address [0x" << std::hex << t.address << std::dec << "] size [" << t.size << " B]"
+              << std::endl;
+    return;
+  }
   std::cout << "==From Trace : link [" << t.link << "]" << (t.read ? " cmd [read]" : " cmd [write]")
             << " vault [" << t.vault << "]"
             << " bank [" << t.bank << "]"

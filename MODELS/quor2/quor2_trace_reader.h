@@ -1,7 +1,9 @@
-// Trace source: a TLM-2.0 initiator that replays a text trace, one request per
-// line "id:X,lnk:X,cmd:X,vlt:X,bnk:X,dram:0xX,dbytes:X,nop:X", to the host
-// controller. Flow control as for the generator: a parked line waits for
-// END_REQ on the backward path; responses are completed at once.
+// Trace source: a TLM-2.0 initiator that replays a text trace to the host
+// controller, one request per line: "id:X,lnk:X,cmd:X,vlt:X,bnk:X,dram:0xX,
+// dbytes:X,nop:X" (the model's format) or "<time> <R|W> <address> [<bytes>]"
+// (an address trace, sent open loop at its times or as fast as possible).
+// Flow control as for the generator: a parked line waits for END_REQ on the
+// backward path; responses are completed at once.
 #ifndef QUOR2_TRACE_READER_H
 #define QUOR2_TRACE_READER_H
 
@@ -46,8 +48,24 @@ struct TraceLine {
   // Accepted, but said on standard error: text after a number, a skipped line
   // that has text, fields after the eighth.
   std::vector<std::string> warnings;
+  // An address line's time, in ps from time 0.
+  uint64_t timePs = 0;
 };
 TraceLine ParseTraceLine(const std::string& line, const Config& cfg);
+
+// What a trace file holds, from TRACE_FORMAT and the file's first line: an
+// address trace starts with kAddressTraceHeader (then "ns", the default, or
+// "cycles": the times are core cycles of CORE_CLK), or TRACE_FORMAT says so.
+struct TraceFormat {
+  bool address = false;
+  bool cycles = false;
+  std::string error;  // a header that names no time unit the reader knows
+};
+inline constexpr const char* kAddressTraceHeader = "# quorsim address trace";
+TraceFormat FormatOfTrace(const std::string& firstLine, const Config& cfg);
+// One line of an address trace: comments start with '#' or "//".
+TraceLine ParseAddressLine(const std::string& line, const Config& cfg, bool cycles);
+TraceLine ParseLineAs(const TraceFormat& format, const std::string& line, const Config& cfg);
 
 // The warnings of a whole trace file as "file:line: text", the first ten and
 // then how many more, for a strict run to refuse before the model is built.
@@ -129,9 +147,19 @@ private:
   // Every line checked before the run: the first line the model cannot honour
   // ends the run with its messages and a line naming file, line and field.
   void CheckWholeFile();
+  // The format of the file from its first line; a header it cannot read ends the run.
+  void TakeFormat(const std::string& firstLine);
   [[noreturn]] void Refuse(const TraceLine& parsed, const std::string& line, unsigned number);
   void EchoParse(const TraceLine& parsed) const;
   bool AtEnd() const { return handedOver == requestLines; }
+  TraceFormat format;
+  // Address traces at their times: the next request line, read and parsed,
+  // waits here until its time has come.
+  bool timed = false;
+  bool havePending = false;
+  TraceLine pending;
+  // Reads lines up to the next request line into `pending`.
+  void ReadNextRequest();
   void ReadLine();
   void CountAccepted();
   void CheckCompletion();

@@ -1,6 +1,7 @@
 #include "quor2_utils.h"
 
 #include "quor2_messages.h"
+#include "quor2_offered_load.h"
 #include "quor2_trace_reader.h"
 
 #include <algorithm>
@@ -930,6 +931,7 @@ std::vector<std::string> ValidationErrors(const Config& cfg) {
     r.Refuse({"ERROR - Max block size must be 32, 64, or 128"});
   if (cfg.Tj > 105) r.Refuse({"ERROR - Tj must be less than or equal to 105 C"});
   CheckModelLimits(cfg, r);
+  for (auto& line : LoadKeyErrors(cfg)) r.lines.push_back(line);
   return r.lines;
 }
 
@@ -976,6 +978,7 @@ constexpr KeyOption kKeyOptions[] = {
     {"--progress", "PROGRESS", true},
     {"--vcd", "VCD_FILE", false},
     {"--strict", "STRICT", true},
+    {"--injection-rate", "INJECTION_RATE", false},
 };
 
 // Whether `arg` is one of kKeyOptions; takes its value (from the next argument
@@ -1129,7 +1132,7 @@ std::string VersionText() { return std::string("quorsim ") + QUORSIM_VERSION; }
 std::string HelpText() {
   return "Usage: quorsim [-f=]<config file> [KEY=VALUE ...] [--stats-json FILE]\n"
          "               [--epoch-ns TIME] [--epochs FILE] [--progress] [--vcd FILE]\n"
-         "               [--strict] [--check]\n"
+         "               [--strict] [--check] [--injection-rate GBPS]\n"
          "       quorsim KEY=VALUE ...        (built-in defaults, then the overrides)\n"
          "       quorsim --help | --version\n"
          "\n"
@@ -1152,6 +1155,8 @@ std::string HelpText() {
          "--strict (STRICT=true) makes every warning of reading the file, the overrides and\n"
          "the traces an error: all are named, then the run ends before anything is built.\n"
          "--check reads and validates as a run does, builds the model, simulates nothing.\n"
+         "--injection-rate GBPS (INJECTION_RATE=GBPS) makes each generator offer GBPS GB/s\n"
+         "of requests, open loop (INJECTION_PROCESS=fixed or poisson); 0: closed loop.\n"
          "The command line is never read with a guess: an unknown --option, an argument that\n"
          "is neither an option nor KEY=VALUE, and a value that is not one of its key's type\n"
          "(bools: true, True, false, False) are errors.\n"

@@ -167,9 +167,8 @@ TEST(CommandLine, QuorbenchNamesTheKeysItDoesNotHonour) {
 }
 
 TEST(TraceRuns, TracesTheModelCanHonourFinishCleanly) {
+  // A trace with no request is refused (OpenLoopTracesAndOfferedLoad, TraceLines).
   const std::pair<std::string, std::string> cases[] = {
-      {"", ""},
-      {"// comments only\n\n", ""},
       {std::string(kRead) + "\r" + kRead + "\r", ""},
       {std::string(kRead) + "\nhello world\n" + kWrite + "\n", ""},
       {std::string(kRead) + "\n" + kWrite + "\n", "POSTED_WRITES = true\n"},
