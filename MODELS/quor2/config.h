@@ -181,6 +181,9 @@ QUOR_QUIET_KEY(string, VCD_FILE, "")
 // Every warning of reading the input (configuration, command line, traces)
 // is an error, and the run ends before anything is built.
 QUOR_QUIET_KEY(bool, STRICT, false)
+// The statistics file, the time series and their latencies cover the run from
+// this time on (a time like SIM_TIME; bare: ns); 0: from the start.
+QUOR_QUIET_KEY(sc_time, WARMUP_NS, QUOR_NS(0))
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL
