@@ -192,6 +192,9 @@ QUOR_QUIET_KEY(string, TRACE_FORMAT, "auto")
 // When an address trace's requests are sent: timed (at their times) or
 // as_fast_as_possible (one after the other, as the host takes them).
 QUOR_QUIET_KEY(string, TRACE_TIMING, "timed")
+// The statistics file, the time series and their latencies cover the run from
+// this time on (a time like SIM_TIME; bare: ns); 0: from the start.
+QUOR_QUIET_KEY(sc_time, WARMUP_NS, QUOR_NS(0))
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <iostream>
 
 namespace Orvane::Internal::QUOR2 {
@@ -32,7 +33,7 @@ EpochLog::EpochLog(const Config& cfg, const StatsKeeper& stats,
     : cfg(cfg), stats(stats), controller(controller), sources(std::move(sources)),
       csvPath(csvPath), jsonLinesPath(jsonLinesPath),
       epochLength(static_cast<double>(cfg.EPOCH_NS), sc_core::SC_NS),
-      epochStart(sc_core::sc_time_stamp()) {}
+      epochStart(std::max(sc_core::sc_time_stamp(), cfg.WARMUP_NS)) {}
 
 std::string EpochLog::JsonLinesPathFor(const std::string& csvPath) {
   const std::string suffix = ".csv";
@@ -58,7 +59,7 @@ bool EpochLog::Open() {
       return false;
     }
   }
-  atStart = Take(epochStart);
+  AfterSlice(sc_core::sc_time_stamp());
   WriteHeader();
   return true;
 }
@@ -90,12 +91,18 @@ void EpochLog::WriteHeader() {
 }
 
 void EpochLog::AfterSlice(const sc_core::sc_time& now) {
+  if (!started) {
+    if (now < epochStart) return;
+    epochStart = now;
+    atStart = Take(now);
+    started = true;
+  }
   while (now >= epochStart + epochLength) CloseEpoch(epochStart + epochLength);
 }
 
 void EpochLog::RunEnded(const sc_core::sc_time& now) {
   AfterSlice(now);
-  if (now > epochStart) CloseEpoch(now);
+  if (started && now > epochStart) CloseEpoch(now);
   csv.flush();
   if (jsonLines.is_open()) jsonLines.flush();
 }

@@ -3,7 +3,7 @@
 // in all, reads and writes answered, end-to-end latency mean and p99) and the
 // host's queues (mean over the epoch and level at its end); with JSON
 // statistics on, the same as one JSON Lines record per epoch. The rows of a run
-// add up to its totals. docs/statistics.md describes every column.
+// add up to its totals; with a warm-up the rows start at its end. docs/statistics.md describes every column.
 #ifndef QUOR2_EPOCH_LOG_H
 #define QUOR2_EPOCH_LOG_H
 
@@ -33,7 +33,9 @@ public:
   // False when a write failed.
   bool Good() const;
 
-  sc_core::sc_time NextStop() const override { return epochStart + epochLength; }
+  sc_core::sc_time NextStop() const override {
+    return started ? epochStart + epochLength : epochStart;
+  }
   void AfterSlice(const sc_core::sc_time& now) override;
   void RunEnded(const sc_core::sc_time& now) override;
 
@@ -61,6 +63,8 @@ private:
   std::ofstream csv, jsonLines;
   sc_core::sc_time epochLength, epochStart;
   unsigned epochIndex = 0;
+  // The first epoch starts when the warm-up (WARMUP_NS) ends.
+  bool started = false;
   Snapshot atStart;
 };
 

@@ -32,6 +32,9 @@ public:
   // which at least `percent` of the values lie; 0 when empty.
   uint64_t Percentile(double percent) const;
 
+  // Values recorded in a bucket.
+  uint64_t BucketCount(unsigned bucket) const { return buckets[bucket]; }
+
   // Bucket of a value, and the highest value that falls into a bucket.
   static unsigned BucketOf(uint64_t value);
   static uint64_t BucketHighest(unsigned bucket);

@@ -453,6 +453,10 @@ void quor2_quor_controller::BookReadLatency(unsigned link, const Flit& f, unsign
   }
   if (lat > stats.perLinkMaxLatency[link]) stats.perLinkMaxLatency[link] = lat;
   if (lat < stats.perLinkMinLatency[link]) stats.perLinkMinLatency[link] = lat;
+  if (now >= cfg.WARMUP_NS) {
+    if (lat > stats.perLinkWindowMaxLatency[link]) stats.perLinkWindowMaxLatency[link] = lat;
+    if (lat < stats.perLinkWindowMinLatency[link]) stats.perLinkWindowMinLatency[link] = lat;
+  }
 }
 
 void quor2_quor_controller::ReturnResponse() {

@@ -10,6 +10,29 @@
 
 namespace Orvane::Internal::QUOR2 {
 
+WarmUpEnd::WarmUpEnd(const StatsKeeper& stats, const quor2_quor_controller& controller,
+                     const EpochLog::Sources& sources, const sc_core::sc_time& at)
+    : stats(stats), controller(controller), sources(sources), at(at) {}
+
+void WarmUpEnd::AfterSlice(const sc_core::sc_time& now) {
+  if (!start && now >= at) Take(now);
+}
+
+void WarmUpEnd::RunEnded(const sc_core::sc_time& now) {
+  if (start) return;
+  std::cerr << "WARNING - the run ended at " << now << ", before the warm-up (WARMUP_NS = " << at
+            << "): the statistics file and the time series cover no time" << std::endl;
+  Take(now);
+}
+
+void WarmUpEnd::Take(const sc_core::sc_time& now) {
+  std::vector<SourceStats> seen;
+  for (const auto& source : sources) seen.push_back(*source.second);
+  start.reset(new WindowStart{now, stats, std::move(seen),
+                              controller.outstandingRequests.AreaAt(now),
+                              controller.bufferedRequestFlits.AreaAt(now)});
+}
+
 RunOutputs::RunOutputs(const Config& cfg, const StatsKeeper& stats,
                        const quor2_quor_controller& controller, const EpochLog::Sources& sources,
                        const sc_core::sc_time& limit,
@@ -29,6 +52,10 @@ RunOutputs::RunOutputs(const Config& cfg, const StatsKeeper& stats,
     waveforms = std::make_unique<Waveforms>(cfg.VCD_FILE);
     std::cerr << "Tracing " << waveforms->Count() << " signals to " << waveforms->Path()
               << std::endl;
+  }
+  if (cfg.WARMUP_NS > sc_core::SC_ZERO_TIME) {
+    warmUp = std::make_unique<WarmUpEnd>(stats, controller, facts.sources, cfg.WARMUP_NS);
+    observers.push_back(warmUp.get());
   }
   if (cfg.EPOCH_NS > 0) {
     epochs = std::make_unique<EpochLog>(
@@ -55,6 +82,7 @@ bool RunOutputs::Finish(bool sourcesDone, int interruptSignal) {
     facts.endTime = sc_core::sc_time_stamp();
     facts.sourcesDone = sourcesDone;
     facts.interruptSignal = interruptSignal;
+    facts.windowStart = warmUp ? warmUp->Start() : nullptr;
     facts.wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     written = WriteStatsJson(cfg.STATS_JSON, StatsJson(stats, facts)) && written;

@@ -1,7 +1,7 @@
 // What a run writes besides its text report, set up and finished in one place
 // for every program that runs the model: waveforms (VCD_FILE), the time series
 // (EPOCH_NS), the progress line (PROGRESS or a terminal) and the statistics file
-// (STATS_JSON).
+// (STATS_JSON), with its warm-up (WARMUP_NS).
 #ifndef QUOR2_RUN_OUTPUTS_H
 #define QUOR2_RUN_OUTPUTS_H
 
@@ -18,6 +18,33 @@
 namespace Orvane::Internal::QUOR2 {
 
 class quor2_quor_controller;
+
+// Takes the counters when the warm-up (WARMUP_NS) ends, at a slice's end as
+// the epochs do, so the statistics file's window starts where the time series
+// does and the model runs as it would without it.
+class WarmUpEnd : public RunObserver {
+public:
+  WarmUpEnd(const StatsKeeper& stats, const quor2_quor_controller& controller,
+            const EpochLog::Sources& sources, const sc_core::sc_time& at);
+
+  sc_core::sc_time NextStop() const override {
+    return start ? sc_core::sc_max_time() : at;
+  }
+  void AfterSlice(const sc_core::sc_time& now) override;
+  // A run that ends before the warm-up does covers no time.
+  void RunEnded(const sc_core::sc_time& now) override;
+  // Null until taken.
+  const WindowStart* Start() const { return start.get(); }
+
+private:
+  void Take(const sc_core::sc_time& now);
+
+  const StatsKeeper& stats;
+  const quor2_quor_controller& controller;
+  const EpochLog::Sources& sources;
+  sc_core::sc_time at;
+  std::unique_ptr<WindowStart> start;
+};
 
 class RunOutputs {
 public:
@@ -44,6 +71,7 @@ private:
   std::unique_ptr<Waveforms> waveforms;
   std::unique_ptr<EpochLog> epochs;
   std::unique_ptr<ProgressLine> progress;
+  std::unique_ptr<WarmUpEnd> warmUp;
   std::vector<RunObserver*> observers;
 };
 

@@ -6,15 +6,18 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <utility>
 
 namespace Orvane::Internal::QUOR2 {
 
 using nlohmann::ordered_json;
 
 namespace {
-double Ns(const sc_time& t) {
-  return static_cast<double>(t.value()) / static_cast<double>(sc_time(1, sc_core::SC_NS).value());
+double NsOfTicks(uint64_t ticks) {
+  return static_cast<double>(ticks) / static_cast<double>(sc_time(1, sc_core::SC_NS).value());
 }
+double Ns(const sc_time& t) { return NsOfTicks(t.value()); }
 
 // A figure the report computes in single precision, as the decimal number it
 // stands for (630.236, not 630.2360229492188).
@@ -45,7 +48,65 @@ ordered_json Configuration(const Config& cfg) {
   return out;
 }
 
-// A latency distribution in ns; null figures when nothing was recorded.
+// The counters the statistics file reports, as counted since `before`.
+void Subtract(uint64_t& a, uint64_t b) { a -= b; }
+void Subtract(uint32_t& a, uint32_t b) { a -= b; }
+void Subtract(StatsKeeper::BankCommands& a, const StatsKeeper::BankCommands& b) {
+  a.activates -= b.activates;
+  a.reads -= b.reads;
+  a.writes -= b.writes;
+  a.precharges -= b.precharges;
+  a.refreshes -= b.refreshes;
+  a.busyTicks -= b.busyTicks;
+}
+template <class T>
+void Subtract(std::vector<T>& a, const std::vector<T>& b) {
+  for (size_t i = 0; i < a.size(); ++i) Subtract(a[i], b[i]);
+}
+StatsKeeper CountedSince(const StatsKeeper& now, const StatsKeeper& before) {
+  StatsKeeper w = now;
+  for (auto [counter, earlier] : {
+           std::pair{&w.readRequestSizeCounter, &before.readRequestSizeCounter},
+           {&w.writeRequestSizeCounter, &before.writeRequestSizeCounter},
+           {&w.QUORContPerLinkReadRespLocal, &before.QUORContPerLinkReadRespLocal},
+           {&w.QUORContPerLinkReadRespRemote, &before.QUORContPerLinkReadRespRemote},
+           {&w.QUORContPerLinkWriteResponses, &before.QUORContPerLinkWriteResponses},
+           {&w.perLinkReads, &before.perLinkReads},
+           {&w.perLinkReadResponses, &before.perLinkReadResponses},
+           {&w.perLinkWrites, &before.perLinkWrites},
+           {&w.perLinkWriteResponses, &before.perLinkWriteResponses},
+           {&w.perLinkAcceptedFlits, &before.perLinkAcceptedFlits},
+           {&w.perLinkSentFlits, &before.perLinkSentFlits},
+           {&w.perLinkDataMovement, &before.perLinkDataMovement},
+           {&w.perLinkDataMovementRead, &before.perLinkDataMovementRead},
+           {&w.perLinkDataMovementWrite, &before.perLinkDataMovementWrite},
+           {&w.perLinkDeliveredBytes, &before.perLinkDeliveredBytes},
+           {&w.perLinkPostedWriteBytes, &before.perLinkPostedWriteBytes},
+           {&w.perLinkAvgLatency, &before.perLinkAvgLatency},
+           {&w.perVaultReads, &before.perVaultReads},
+           {&w.perVaultWrites, &before.perVaultWrites},
+           {&w.perVaultCASs, &before.perVaultCASs},
+           {&w.perVaultDataCount, &before.perVaultDataCount},
+           {&w.perVaultPostedWriteBytes, &before.perVaultPostedWriteBytes},
+           {&w.perVaultRefreshTicks, &before.perVaultRefreshTicks}})
+    Subtract(*counter, *earlier);
+  Subtract(w.perVaultPerBankCounters, before.perVaultPerBankCounters);
+  Subtract(w.perVaultBankCommands, before.perVaultBankCommands);
+  w.QUORControllerIssuedReads -= before.QUORControllerIssuedReads;
+  w.QUORControllerIssuedWrites -= before.QUORControllerIssuedWrites;
+  w.QUORControllerIssuedAtomics -= before.QUORControllerIssuedAtomics;
+  w.QUORControllerMovedData -= before.QUORControllerMovedData;
+  return w;
+}
+
+double Percent(uint64_t part, const sc_time& span) {
+  return span.value() == 0 ? 0.0
+                           : 100.0 * static_cast<double>(part) / static_cast<double>(span.value());
+}
+
+// A latency distribution in ns; null figures when nothing was recorded. The
+// histogram lists the buckets holding values, each with its bounds (both
+// included, whole ps given in ns).
 ordered_json Latency(const LatencyHistogram& h) {
   ordered_json out;
   out["count"] = h.Count();
@@ -59,23 +120,39 @@ ordered_json Latency(const LatencyHistogram& h) {
   out["p90_ns"] = ns(h.Percentile(90));
   out["p99_ns"] = ns(h.Percentile(99));
   out["p99_9_ns"] = ns(h.Percentile(99.9));
+  ordered_json& buckets = out["histogram"] = ordered_json::array();
+  for (unsigned b = 0; b < LatencyHistogram::kBuckets; ++b) {
+    if (h.BucketCount(b) == 0) continue;
+    buckets.push_back(
+        {{"low_ns", static_cast<double>(LatencyHistogram::BucketLowest(b)) / 1000.0},
+         {"high_ns", static_cast<double>(LatencyHistogram::BucketHighest(b)) / 1000.0},
+         {"count", h.BucketCount(b)}});
+  }
   return out;
 }
 } // namespace
 
-ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
-  const Config& cfg = s.cfg;
+ordered_json StatsJson(const StatsKeeper& all, const RunFacts& run) {
+  const Config& cfg = all.cfg;
   const sc_time& endTime = run.endTime;
+  // Every figure but the run's own covers the window: the counters are taken
+  // as counted since its start.
+  const WindowStart* from = run.windowStart;
+  const sc_time start = from ? from->at : sc_core::SC_ZERO_TIME;
+  const sc_time span = endTime - start;
+  std::optional<StatsKeeper> windowed;
+  if (from) windowed.emplace(CountedSince(all, from->stats));
+  const StatsKeeper& s = windowed ? *windowed : all;
   // The same arithmetic as the text report, so the figures agree with it.
-  const float timeInNS = static_cast<float>(endTime.to_seconds() * 1e9);
+  const float timeInNS = static_cast<float>(span.to_seconds() * 1e9);
   const float nsScalingFactor =
       static_cast<float>(static_cast<double>(sc_time(1, sc_core::SC_NS).value()) /
                          static_cast<double>(sc_core::sc_get_time_resolution().value()));
   const double ticksPerSecond = static_cast<double>(sc_time(1, sc_core::SC_SEC).value());
   auto gbps = [&](uint64_t bytes) {
-    return endTime.value() == 0 ? 0.0
-                                : static_cast<double>(bytes) *
-                                      (ticksPerSecond / static_cast<double>(endTime.value())) / 1e9;
+    return span.value() == 0 ? 0.0
+                             : static_cast<double>(bytes) *
+                                   (ticksPerSecond / static_cast<double>(span.value())) / 1e9;
   };
 
   ordered_json doc;
@@ -93,6 +170,7 @@ ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
   r["simulated_time_ps"] = endTime.value() / sc_time(1, sc_core::SC_PS).value();
   r["core_cycles"] = static_cast<uint64_t>(static_cast<double>(endTime.value()) /
                                            static_cast<double>(cfg.CORE_CLK.value()));
+  r["window"] = {{"start_ns", Ns(start)}, {"end_ns", Ns(endTime)}, {"warmup_ns", Ns(cfg.WARMUP_NS)}};
   doc["configuration"] = Configuration(cfg);
 
   // Requests taken by the host controller, by size.
@@ -133,19 +211,23 @@ ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
                                              : ordered_json(Single(static_cast<float>(reads) /
                                                                    static_cast<float>(reads + writes) *
                                                                    100.0f));
-  auto meanLevel = [&](const Occupancy* o) {
-    return o ? ordered_json(MeanLevel(0, o->AreaAt(endTime), endTime)) : ordered_json(nullptr);
+  auto meanLevel = [&](const Occupancy* o, uint64_t areaAtStart) {
+    return o ? ordered_json(MeanLevel(areaAtStart, o->AreaAt(endTime), span)) : ordered_json(nullptr);
   };
-  host["outstanding_requests_mean"] = meanLevel(run.outstandingRequests);
-  host["request_buffer_flits_mean"] = meanLevel(run.bufferedRequestFlits);
+  host["outstanding_requests_mean"] =
+      meanLevel(run.outstandingRequests, from ? from->outstandingArea : 0);
+  host["request_buffer_flits_mean"] =
+      meanLevel(run.bufferedRequestFlits, from ? from->bufferArea : 0);
 
+  const auto& maxLatency = from ? s.perLinkWindowMaxLatency : s.perLinkMaxLatency;
+  const auto& minLatency = from ? s.perLinkWindowMinLatency : s.perLinkMinLatency;
   doc["links"] = ordered_json::array();
   for (unsigned i = 0; i < cfg.NUM_LINKS; ++i) {
     const unsigned width = ConfiguredLinkWidth(cfg, i);
     const float peak = static_cast<float>(width) * cfg.LINK_SPEED * 0.125f;
     const unsigned uiPerFlit = cfg.FLIT_SIZE * 8 / width;
     const sc_time flitRate(static_cast<float>(uiPerFlit) * (1.0f / cfg.LINK_SPEED), sc_core::SC_NS);
-    const uint32_t slots = static_cast<uint32_t>(endTime.value() / flitRate.value());
+    const uint32_t slots = static_cast<uint32_t>(span.value() / flitRate.value());
     const float up = slots ? static_cast<float>(s.perLinkAcceptedFlits[i]) / static_cast<float>(slots) : 0;
     const float down = slots ? static_cast<float>(s.perLinkSentFlits[i]) / static_cast<float>(slots) : 0;
     ordered_json link;
@@ -179,9 +261,11 @@ ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
     lat["mean_ns"] = n ? ordered_json(Single(static_cast<float>(s.perLinkAvgLatency[i]) /
                                              static_cast<float>(n) / nsScalingFactor))
                        : ordered_json(nullptr);
-    lat["max_ns"] = n ? ordered_json(Single(static_cast<float>(s.perLinkMaxLatency[i]) / nsScalingFactor))
+    lat["max_ns"] = n ? ordered_json(Single(static_cast<float>(maxLatency[i]) /
+                                            nsScalingFactor))
                       : ordered_json(nullptr);
-    lat["min_ns"] = n ? ordered_json(Single(static_cast<float>(s.perLinkMinLatency[i]) / nsScalingFactor))
+    lat["min_ns"] = n ? ordered_json(Single(static_cast<float>(minLatency[i]) /
+                                            nsScalingFactor))
                       : ordered_json(nullptr);
     doc["links"].push_back(std::move(link));
   }
@@ -208,10 +292,24 @@ ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
     vault["posted_write_bytes"] = s.perVaultPostedWriteBytes[v];
     vault["banks"] = ordered_json::array();
     const auto& counts = s.perVaultPerBankCounters[v];
-    for (unsigned b = 0; b < counts.size(); ++b)
+    uint64_t refreshes = 0;
+    for (unsigned b = 0; b < counts.size(); ++b) {
+      const StatsKeeper::BankCommands& c = s.perVaultBankCommands[v][b];
+      refreshes += c.refreshes;
       vault["banks"].push_back({{"partition", b / cfg.NUM_BANKS},
                                 {"bank", b % cfg.NUM_BANKS},
-                                {"activations", counts[b]}});
+                                {"activations", counts[b]},
+                                {"activate_commands", c.activates},
+                                {"read_commands", c.reads},
+                                {"write_commands", c.writes},
+                                {"precharge_commands", c.precharges},
+                                {"refresh_commands", c.refreshes},
+                                {"busy_ns", NsOfTicks(c.busyTicks)},
+                                {"busy_percent", Percent(c.busyTicks, span)}});
+    }
+    vault["refreshes"] = refreshes;
+    vault["refresh_ns"] = NsOfTicks(s.perVaultRefreshTicks[v]);
+    vault["refresh_percent"] = Percent(s.perVaultRefreshTicks[v], span);
     doc["vaults"].push_back(std::move(vault));
   }
   doc["vault_totals"] = {{"tsv_bandwidth_gbps", Single(totalVaultBW)}, {"data_bytes", totalMovedBytes}};
@@ -222,16 +320,25 @@ ordered_json StatsJson(const StatsKeeper& s, const RunFacts& run) {
   uint64_t readBytes = 0;
   uint64_t writeBytes = 0;
   ordered_json sources = ordered_json::array();
-  for (const auto& [name, src] : run.sources) {
-    readLatency.Merge(src->readLatencyPs);
-    writeLatency.Merge(src->writeLatencyPs);
-    readBytes += src->readBytes;
-    writeBytes += src->writeBytes;
+  for (size_t i = 0; i < run.sources.size(); ++i) {
+    const auto& [name, src] = run.sources[i];
+    SourceStats seen = *src;
+    if (from) {
+      const SourceStats& before = from->sources[i];
+      seen.readLatencyPs = src->readLatencyPs.Since(before.readLatencyPs);
+      seen.writeLatencyPs = src->writeLatencyPs.Since(before.writeLatencyPs);
+      seen.readBytes -= before.readBytes;
+      seen.writeBytes -= before.writeBytes;
+    }
+    readLatency.Merge(seen.readLatencyPs);
+    writeLatency.Merge(seen.writeLatencyPs);
+    readBytes += seen.readBytes;
+    writeBytes += seen.writeBytes;
     sources.push_back({{"name", name},
-                       {"read_bytes", src->readBytes},
-                       {"write_bytes", src->writeBytes},
-                       {"read_latency", Latency(src->readLatencyPs)},
-                       {"write_latency", Latency(src->writeLatencyPs)}});
+                       {"read_bytes", seen.readBytes},
+                       {"write_bytes", seen.writeBytes},
+                       {"read_latency", Latency(seen.readLatencyPs)},
+                       {"write_latency", Latency(seen.writeLatencyPs)}});
   }
   ordered_json& delivered = doc["delivered"];
   delivered["read_bytes"] = readBytes;

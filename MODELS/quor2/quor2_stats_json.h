@@ -16,6 +16,16 @@
 
 namespace Orvane::Internal::QUOR2 {
 
+// What the statistics file subtracts when it covers the run from a warm-up's
+// end on: the counters, the sources and the host's queue areas then.
+struct WindowStart {
+  sc_time at;
+  StatsKeeper stats;
+  std::vector<SourceStats> sources;  // in RunFacts::sources' order
+  uint64_t outstandingArea = 0;
+  uint64_t bufferArea = 0;
+};
+
 struct RunFacts {
   sc_time endTime;
   double wallSeconds = 0;
@@ -26,6 +36,8 @@ struct RunFacts {
   // The host controller's queues over all links; null: not reported.
   const Occupancy* outstandingRequests = nullptr;
   const Occupancy* bufferedRequestFlits = nullptr;
+  // The figures cover the run from this on; null: from time 0.
+  const WindowStart* windowStart = nullptr;
 };
 
 nlohmann::ordered_json StatsJson(const StatsKeeper& stats, const RunFacts& run);

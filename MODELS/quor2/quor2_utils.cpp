@@ -930,6 +930,12 @@ std::vector<std::string> ValidationErrors(const Config& cfg) {
   if (cfg.MAX_BLOCK_SIZE != 32 && cfg.MAX_BLOCK_SIZE != 64 && cfg.MAX_BLOCK_SIZE != 128)
     r.Refuse({"ERROR - Max block size must be 32, 64, or 128"});
   if (cfg.Tj > 105) r.Refuse({"ERROR - Tj must be less than or equal to 105 C"});
+  if (cfg.WARMUP_NS > sc_core::SC_ZERO_TIME && cfg.WARMUP_NS >= cfg.SIM_TIME) {
+    std::ostringstream times;
+    times << "ERROR - WARMUP_NS (" << cfg.WARMUP_NS << ") must be shorter than SIM_TIME ("
+          << cfg.SIM_TIME << "): the statistics would cover no time";
+    r.Refuse({times.str()});
+  }
   CheckModelLimits(cfg, r);
   for (auto& line : LoadKeyErrors(cfg)) r.lines.push_back(line);
   return r.lines;
@@ -1112,6 +1118,7 @@ void LoadConfiguration(const CommandLine& cl, Config& cfg) {
     cfg.STATS_JSON.clear();
     cfg.EPOCH_NS = 0;
     cfg.VCD_FILE.clear();
+    cfg.WARMUP_NS = sc_core::SC_ZERO_TIME;
   }
   if (cfg.STRICT && cfg.USE_TRACE) {
     // Traces are read when the model is built; a strict run checks them before.
@@ -1209,7 +1216,10 @@ StatsKeeper::StatsKeeper(const Config& cfg)
       perLSWSourceBufferAvg(cfg.NUM_QUADS, std::vector<u64>(cfg.NUM_QUADS, 0)),
       perLSWFlitBandwidth(cfg.NUM_QUADS, 0), perVaultPostedWriteBytes(cfg.NUM_VAULTS, 0),
       perLinkDeliveredBytes(cfg.NUM_LINKS, 0), perLinkPostedWriteBytes(cfg.NUM_LINKS, 0),
-      cfg(cfg) {}
+      perVaultBankCommands(cfg.NUM_VAULTS,
+                           std::vector<BankCommands>(cfg.NUM_PARTITIONS * cfg.NUM_BANKS)),
+      perVaultRefreshTicks(cfg.NUM_VAULTS, 0), perLinkWindowMaxLatency(cfg.NUM_LINKS, 0),
+      perLinkWindowMinLatency(cfg.NUM_LINKS, 4294967295u), cfg(cfg) {}
 
 bool StatsKeeper::DumpStats(sc_time endTime) {
   WriteReport(std::cout, endTime, false);

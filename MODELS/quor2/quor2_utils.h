@@ -269,6 +269,21 @@ public:
   // time series report them.
   std::vector<u64> perLinkDeliveredBytes;
   std::vector<u64> perLinkPostedWriteBytes;
+  // DRAM commands per bank as the vault controller issues them, banks in the
+  // order of perVaultPerBankCounters. A refresh (one row's activate, read and
+  // precharge) counts as one refresh, not as its three commands. A bank is
+  // busy from an activate to tRP after its precharge.
+  struct BankCommands {
+    u64 activates = 0, reads = 0, writes = 0, precharges = 0, refreshes = 0;
+    u64 busyTicks = 0;
+  };
+  std::vector<std::vector<BankCommands>> perVaultBankCommands;
+  // Time each vault spent refreshing: its refreshes' busy time.
+  std::vector<u64> perVaultRefreshTicks;
+  // The links' read latency extremes over the responses from WARMUP_NS on
+  // (the whole run without a warm-up). Only the statistics file reports them.
+  std::vector<u32> perLinkWindowMaxLatency;
+  std::vector<u32> perLinkWindowMinLatency;
   const Config& cfg;
 
   explicit StatsKeeper(const Config& cfg);

@@ -35,7 +35,9 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
       addressMap(cfg),
       timing(cfg),
       processingCreditFloor(std::max(cfg.CREDITS_FOR_PROCESSING,
-                                     cfg.MAX_BLOCK_SIZE / cfg.FLIT_SIZE + 1)) {
+                                     cfg.MAX_BLOCK_SIZE / cfg.FLIT_SIZE + 1)),
+      bankCommands(stats.perVaultBankCommands[id].data()) {
+  activatedAt.resize(cfg.NUM_PARTITIONS * cfg.NUM_BANKS);
   bankStates.resize(cfg.NUM_PARTITIONS);
   char bankName[32];
   for (unsigned p = 0; p < cfg.NUM_PARTITIONS; ++p) {
@@ -429,6 +431,7 @@ void quor2_vault_controller::IssuingThread() {
 void quor2_vault_controller::Issue(size_t index, const sc_time& now) {
   const DRAMBusPacket e = requestQueue[index];
   if (cfg.DRAM_TRACING) TraceCommand(e, now);
+  CountCommand(e, now);
   switch (e.command) {
   case ACTIVATE: IssueActivate(e, now); break;
   case PRECHARGE: IssuePrecharge(e, now); break;
@@ -523,7 +526,34 @@ void quor2_vault_controller::ReleaseWriteResponse(unsigned tag, const sc_time& n
   responseEvent.notify(delay);
 }
 
+void quor2_vault_controller::CountCommand(const DRAMBusPacket& e, const sc_time& now) {
+  const unsigned i = e.partition * cfg.NUM_BANKS + e.bank;
+  StatsKeeper::BankCommands& counts = bankCommands[i];
+  const bool refresh = e.tag == kRefreshTag;
+  switch (e.command) {
+  case ACTIVATE:
+    ++(refresh ? counts.refreshes : counts.activates);
+    activatedAt[i] = now;
+    if (refresh) lastRefresh = now;
+    break;
+  case READ: counts.reads += !refresh; break;
+  case WRITE: ++counts.writes; break;
+  case PRECHARGE: {
+    counts.precharges += !refresh;
+    const uint64_t busy = (now + cfg.tRP - activatedAt[i]).value();
+    counts.busyTicks += busy;
+    if (refresh) stats.perVaultRefreshTicks[id] += busy;
+    break;
+  }
+  default: break;
+  }
+}
+
 void quor2_vault_controller::TraceCommand(const DRAMBusPacket& e, const sc_time& now) const {
+  // A refresh shows as REF, then as the activate, read and precharge it is made of.
+  if (e.command == ACTIVATE && e.tag == kRefreshTag)
+    dramLog << now.value() << ",VC" << id << ",REF,d" << e.partition << ",b" << e.bank << ","
+            << (now - lastRefresh).value() << std::endl;
   const char* name = "";
   sc_time since = SC_ZERO_TIME;
   switch (e.command) {

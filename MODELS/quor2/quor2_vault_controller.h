@@ -88,7 +88,9 @@ public:
   std::deque<unsigned> creditDelayQueue;
   VaultAddressMap addressMap;
   sc_core::sc_time lastTransQSample, lastReqQSample, lastOpenBankSample, lastRespCreditSample;
-  sc_core::sc_time lastAct, lastRead, lastWrite;
+  sc_core::sc_time lastAct, lastRead, lastWrite, lastRefresh;
+  // When each bank's row was last activated, for its busy time.
+  std::vector<sc_core::sc_time> activatedAt;
   unsigned numOpenBanks = 0;
   sc_core::sc_time tREFi;
   sc_core::sc_time nextProcessingTime;
@@ -136,6 +138,8 @@ private:
   // Admission waits while fewer credits than this remain: never below the
   // largest response, so taking a response's credits cannot wrap the count.
   unsigned processingCreditFloor;
+  // This vault's per-bank command counts in the statistics, sized once.
+  StatsKeeper::BankCommands* bankCommands;
 
   quor2_bank& Bank(unsigned partition, unsigned bank) const { return *bankStates[partition][bank]; }
 
@@ -157,6 +161,7 @@ private:
   void QueueWriteCredits(unsigned tag, const sc_core::sc_time& now);
   void ReleaseWriteResponse(unsigned tag, const sc_core::sc_time& now);
   void TraceCommand(const DRAMBusPacket& e, const sc_core::sc_time& now) const;
+  void CountCommand(const DRAMBusPacket& e, const sc_core::sc_time& now);
 
   void SendResponseStep(const sc_core::sc_time& now);
   Flit_P MakeReadResponseFlit(const Flit& request, bool header, bool tail) const;

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -460,5 +461,114 @@ TEST(Outputs, AFileThatCannotBeWrittenEndsTheRunWithAnError) {
       EXPECT_EQ(run.exitCode, 1) << program << " " << c.error << run.err;
       EXPECT_NE(run.err.find(c.error), std::string::npos) << program << run.err;
     }
+  }
+}
+
+// The DRAM detail of the statistics file: each vault's banks add up to its
+// block of the text report and to its column accesses, every refresh is one REF
+// line of the command trace, and a vault refreshes once per refresh interval.
+TEST(DramDetail, BankCommandsAddUpAndRefreshesFollowTheInterval) {
+  struct Case {
+    const char* config;
+    double windowNs;  // the refresh window the interval divides
+  };
+  const Case cases[] = {{"SIM_TIME = 3us\n", 32e6},
+                        {"SIM_TIME = 3us\nTj = 100\nNUM_PARTITIONS = 4\nPERCENTAGE_READ = 80\n", 16e6}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    const auto config = dir.Write("run.ini", std::string(c.config) + "DRAM_TRACING = true\n");
+    const ProgramRun run = RunProgram(QuorsimProgram(), {config, "--stats-json", "s.json"}, dir.path);
+    ASSERT_EQ(run.exitCode, 0) << c.config << run.out << run.err;
+    const Report report = ParseReport(run.out);
+    const json doc = Load(dir.File("s.json"));
+    const json& keys = doc["configuration"];
+    const double rows = keys["NUM_BANKS"]["value"].get<double>() * keys["NUM_ROWS"]["value"].get<double>() *
+                        keys["NUM_PARTITIONS"]["value"].get<double>();
+    const double simulatedNs = doc["run"]["simulated_time_ns"].get<double>();
+    std::map<std::string, uint64_t> refLines;
+    std::ifstream trace(dir.File("dram_trace.csv"));
+    for (std::string line; std::getline(trace, line);) {
+      const auto first = line.find(',');
+      const auto second = line.find(',', first + 1);
+      if (line.compare(second + 1, 4, "REF,") == 0) ++refLines[line.substr(first + 1, second - first - 1)];
+    }
+    ASSERT_EQ(doc["vaults"].size(), report.vaults.size()) << c.config;
+    for (size_t v = 0; v < report.vaults.size(); ++v) {
+      const json& vault = doc["vaults"][v];
+      const std::string where = std::string(c.config) + " vault " + std::to_string(v);
+      uint64_t columns = 0, refreshes = 0;
+      for (size_t b = 0; b < vault["banks"].size(); ++b) {
+        const json& bank = vault["banks"][b];
+        EXPECT_EQ(bank["activate_commands"].get<uint64_t>(), report.vaults[v].bankCounts.at(b)) << where;
+        // Closed page: every activate is followed by its precharge, but the last may be pending.
+        EXPECT_LE(bank["activate_commands"].get<uint64_t>() - bank["precharge_commands"].get<uint64_t>(), 1u)
+            << where;
+        columns += bank["read_commands"].get<uint64_t>() + bank["write_commands"].get<uint64_t>() +
+                   bank["refresh_commands"].get<uint64_t>();
+        refreshes += bank["refresh_commands"].get<uint64_t>();
+        EXPECT_GE(bank["busy_percent"].get<double>(), 0.0) << where;
+        EXPECT_LE(bank["busy_percent"].get<double>(), 100.0) << where;
+      }
+      // A refresh counts at its activate, its column access at its read: one may be between.
+      EXPECT_LE(columns - vault["column_accesses"].get<uint64_t>(), 1u) << where;
+      EXPECT_EQ(refreshes, vault["refreshes"].get<uint64_t>()) << where;
+      EXPECT_EQ(refLines["VC" + std::to_string(v)], refreshes) << where;
+      EXPECT_NEAR(static_cast<double>(refreshes), std::floor(simulatedNs / (c.windowNs / rows)), 1.0)
+          << where;
+      EXPECT_GT(vault["refresh_ns"].get<double>(), 0.0) << where;
+    }
+  }
+}
+
+// A warm-up leaves out what a run of the warm-up's length counts: every figure
+// of the window is the full run's minus the short run's, the time series starts
+// at the warm-up's end and adds up to the window, and the output is unchanged.
+TEST(WarmUp, TheWindowIsTheRunWithoutWhatTheWarmUpSaw) {
+  const char* warmUps[] = {"1us", "1600ns"};
+  for (const char* warmUp : warmUps) {
+    TempDir dir;
+    const auto config = dir.Write("run.ini", "SIM_TIME = 3us\nPERCENTAGE_READ = 60\n");
+    const ProgramRun full = RunProgram(QuorsimProgram(), {config, "STATS_JSON=full.json"}, dir.path);
+    const ProgramRun shortRun = RunProgram(
+        QuorsimProgram(), {config, std::string("SIM_TIME=") + warmUp, "STATS_JSON=short.json"}, dir.path);
+    const ProgramRun warm = RunProgram(
+        QuorsimProgram(),
+        {config, std::string("WARMUP_NS=") + warmUp, "STATS_JSON=warm.json", "--epoch-ns", "300"}, dir.path);
+    ASSERT_EQ(warm.exitCode, 0) << warm.out << warm.err;
+    EXPECT_EQ(WithoutListed(warm.out, {"WARMUP_NS", "STATS_JSON", "EPOCH_NS"}),
+              WithoutListed(full.out, {"STATS_JSON"}));
+    const json f = Load(dir.File("full.json")), s = Load(dir.File("short.json")),
+               w = Load(dir.File("warm.json"));
+    const double startNs = s["run"]["simulated_time_ns"].get<double>();
+    EXPECT_DOUBLE_EQ(w["run"]["window"]["start_ns"].get<double>(), startNs);
+    EXPECT_DOUBLE_EQ(w["run"]["window"]["warmup_ns"].get<double>(), startNs);
+    EXPECT_DOUBLE_EQ(f["run"]["window"]["start_ns"].get<double>(), 0.0);
+    auto expectDifference = [&](const json::json_pointer& at) {
+      EXPECT_EQ(w[at].get<uint64_t>(), f[at].get<uint64_t>() - s[at].get<uint64_t>()) << warmUp << at;
+    };
+    for (const char* at : {"/delivered/total_bytes", "/delivered/read_bytes", "/host_controller/reads",
+                           "/host_controller/bytes_moved", "/end_to_end_latency/reads/count",
+                           "/requests/total", "/vault_totals/data_bytes", "/links/0/sent_response_flits",
+                           "/vaults/3/reads", "/vaults/3/column_accesses", "/vaults/3/refreshes",
+                           "/vaults/3/banks/0/read_commands", "/vaults/3/banks/0/activations"})
+      expectDifference(json::json_pointer(at));
+    EXPECT_LT(w["delivered"]["total_bytes"].get<uint64_t>(), f["delivered"]["total_bytes"].get<uint64_t>());
+    // The window's histogram holds exactly the full run's buckets less the short run's.
+    std::map<double, int64_t> buckets;
+    for (const auto& b : f["end_to_end_latency"]["reads"]["histogram"]) buckets[b["low_ns"]] += b["count"].get<int64_t>();
+    for (const auto& b : s["end_to_end_latency"]["reads"]["histogram"]) buckets[b["low_ns"]] -= b["count"].get<int64_t>();
+    for (const auto& b : w["end_to_end_latency"]["reads"]["histogram"]) buckets[b["low_ns"]] -= b["count"].get<int64_t>();
+    for (const auto& [low, count] : buckets) EXPECT_EQ(count, 0) << warmUp << " bucket " << low;
+
+    const auto rows = ReadCsv(dir.File("epochs.csv"));
+    ASSERT_FALSE(rows.empty());
+    EXPECT_DOUBLE_EQ(std::stod(rows.front().at("start_ns")), startNs);
+    uint64_t readBytes = 0, readsAnswered = 0;
+    for (const auto& row : rows) {
+      readBytes += std::stoull(row.at("read_bytes"));
+      readsAnswered += std::stoull(row.at("reads_answered"));
+    }
+    EXPECT_EQ(readBytes, w["delivered"]["read_bytes"].get<uint64_t>()) << warmUp;
+    EXPECT_EQ(readsAnswered, w["end_to_end_latency"]["reads"]["count"].get<uint64_t>()) << warmUp;
   }
 }

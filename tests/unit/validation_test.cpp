@@ -128,6 +128,10 @@ void OneQuad(Config& c, unsigned vaults) {
 // outside the model's tables.
 const std::vector<Rule>& ModelLimitRules() {
   static const std::vector<Rule> rules = {
+      {"warm-up as long as the run",
+       [](Config& c) { c.WARMUP_NS = c.SIM_TIME; },
+       {"ERROR - WARMUP_NS (100 us) must be shorter than SIM_TIME (100 us): the statistics would "
+        "cover no time"}},
       {"size share wrapping to 100",
        [](Config& c) {
          c.PERCENTAGE_RD_16B = 0x80000000u;
@@ -355,6 +359,7 @@ TEST(ValidationLimits, DefaultsAndValuesAtEveryLimitPass) {
          c.LINK_3_WIDTH = 8;
        }},
       {"rate 10", [](Config& c) { c.LINK_SPEED = 10.0f; }},
+      {"warm-up 1 ps short of the run", [](Config& c) { c.WARMUP_NS = c.SIM_TIME - sc_time(1, SC_PS); }},
       {"lower limits", [](Config& c) {
          c.REQUEST_BUFFER_SIZE = 9;
          c.DATA_Q_CAPACITY = 10;
