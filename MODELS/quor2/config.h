@@ -181,6 +181,9 @@ QUOR_QUIET_KEY(string, VCD_FILE, "")
 // Every warning of reading the input (configuration, command line, traces)
 // is an error, and the run ends before anything is built.
 QUOR_QUIET_KEY(bool, STRICT, false)
+// The cube keeps the bytes written to it and reads return them; off, no data
+// moves and nothing is spent on it.
+QUOR_QUIET_KEY(bool, STORE_DATA, false)
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL

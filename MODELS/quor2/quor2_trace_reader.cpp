@@ -1,5 +1,6 @@
 #include "quor2_trace_reader.h"
 
+#include "quor2_link_extension.h"
 #include "quor2_messages.h"
 
 #include <algorithm>
@@ -350,6 +351,7 @@ void quor2_trace_reader::GenerateTLMRequest() {
       continue;
     }
     transaction->set_streaming_width(parsed.link);
+    SetLinkExtension(*transaction, parsed.link);
     transaction->set_command(parsed.read ? tlm::TLM_READ_COMMAND : tlm::TLM_WRITE_COMMAND);
     transaction->set_data_length(parsed.size);
     transaction->set_byte_enable_length(parsed.nops);
