@@ -195,6 +195,9 @@ QUOR_QUIET_KEY(string, TRACE_TIMING, "timed")
 // The statistics file, the time series and their latencies cover the run from
 // this time on (a time like SIM_TIME; bare: ns); 0: from the start.
 QUOR_QUIET_KEY(sc_time, WARMUP_NS, QUOR_NS(0))
+// The cube keeps the bytes written to it and reads return them; off, no data
+// moves and nothing is spent on it.
+QUOR_QUIET_KEY(bool, STORE_DATA, false)
 #ifdef QUOR_QUIET_KEY_LOCAL
 #undef QUOR_QUIET_KEY
 #undef QUOR_QUIET_KEY_LOCAL

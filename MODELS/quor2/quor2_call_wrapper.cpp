@@ -19,6 +19,10 @@ tlm::tlm_sync_enum quor2_call_wrapper::nb_transport_fw(tlm::tlm_generic_payload&
                                                        tlm::tlm_phase& phase,
                                                        sc_core::sc_time& delay) {
   if (phase == tlm::BEGIN_REQ) {
+    if (cont->RefuseHostRequest(trans)) {
+      phase = tlm::BEGIN_RESP;
+      return tlm::TLM_COMPLETED;
+    }
     if (cont->ReceiveRequest(trans, static_cast<int>(id))) {
       phase = tlm::END_REQ;
       delay = kHandshakeDelay;
@@ -36,17 +40,25 @@ tlm::tlm_sync_enum quor2_call_wrapper::nb_transport_fw(tlm::tlm_generic_payload&
   return tlm::TLM_ACCEPTED;
 }
 
-void quor2_call_wrapper::b_transport(tlm::tlm_generic_payload&, sc_core::sc_time&) {
-  PrintBlockingTransportRefusal();
-  ExitRun(1);
+// Loosely timed: the caller's delay is waited out first, then the request
+// takes the non-blocking path; the call returns with delay zero once answered.
+void quor2_call_wrapper::b_transport(tlm::tlm_generic_payload& trans, sc_core::sc_time& delay) {
+  const auto kind = sc_core::sc_get_current_process_handle().proc_kind();
+  if (kind != sc_core::SC_THREAD_PROC_ && kind != sc_core::SC_CTHREAD_PROC_) {
+    std::cerr << "quorsim: b_transport needs a thread (it waits for the answer); refused from "
+                 "outside one"
+              << std::endl;
+    trans.set_response_status(tlm::TLM_GENERIC_ERROR_RESPONSE);
+    return;
+  }
+  if (delay > sc_core::SC_ZERO_TIME) sc_core::wait(delay);
+  delay = sc_core::SC_ZERO_TIME;
+  if (cont->RefuseHostRequest(trans)) return;
+  cont->BlockingTransport(id, trans);
 }
 
-void PrintBlockingTransportRefusal() {
-  std::cout << "== ERROR - TLM2.0 Blocking Transport (b_transport) calls NOT supported in this model"
-            << std::endl;
-  std::cout << "\t\t\t\t\t\tPlease use the Non-Blocking Transport (nb_transport_fw) calls to issue "
-               "requests"
-            << std::endl;
+unsigned int quor2_call_wrapper::transport_dbg(tlm::tlm_generic_payload& trans) {
+  return cont->DebugTransport(trans);
 }
 
 } // namespace Orvane::Internal::QUOR2

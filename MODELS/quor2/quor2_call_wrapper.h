@@ -21,12 +21,14 @@ public:
   // (TLM_ACCEPTED). END_RESP: lets the next response to this source go.
   tlm::tlm_sync_enum nb_transport_fw(tlm::tlm_generic_payload& trans, tlm::tlm_phase& phase,
                                      sc_core::sc_time& delay);
-  // Blocking transport is refused: two lines, then the run ends.
+  // A host's request the model cannot serve comes back at once with an error
+  // status (TLM_COMPLETED).
+  // Blocking transport: from a thread only (else TLM_GENERIC_ERROR_RESPONSE);
+  // waits out delay, then for the answer, and returns with delay zero.
   void b_transport(tlm::tlm_generic_payload& trans, sc_core::sc_time& delay);
+  // Reads or writes the stored bytes without timing; 0 without STORE_DATA.
+  unsigned int transport_dbg(tlm::tlm_generic_payload& trans);
 };
-
-// The two lines printed when a source uses blocking transport.
-void PrintBlockingTransportRefusal();
 
 } // namespace Orvane::Internal::QUOR2
 

@@ -1,6 +1,7 @@
 #include "quor2_generator.h"
 
 #include "quor2_atomics_extension.h"
+#include "quor2_link_extension.h"
 #include "quor2_flit_p.h"
 #include "quor2_messages.h"
 #include "quor2_reseed.h"
@@ -206,6 +207,7 @@ void quor2_generator::GenerateRequestTLM() {
     postedAtomic = false;
     if (cfg.USE_ATOMICS != 0) AttachAtomic();
     transaction->set_streaming_width(id);
+    SetLinkExtension(*transaction, id);
 
     requestTypePick = Draw(100);
     const bool read = requestTypePick < cfg.PERCENTAGE_READ;

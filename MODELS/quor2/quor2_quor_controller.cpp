@@ -1,9 +1,12 @@
 #include "quor2_quor_controller.h"
 
 #include "quor2_atomics_extension.h"
+#include "quor2_data_store.h"
 #include "quor2_flit.h"
+#include "quor2_link_extension.h"
 #include "quor2_messages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iomanip>
@@ -71,6 +74,7 @@ quor2_quor_controller::quor2_quor_controller(sc_core::sc_module_name name, const
     auto* socket = new ControllerSocket(socketName.c_str());
     socket->register_nb_transport_fw(callWrappers[i], &quor2_call_wrapper::nb_transport_fw);
     socket->register_b_transport(callWrappers[i], &quor2_call_wrapper::b_transport);
+    socket->register_transport_dbg(callWrappers[i], &quor2_call_wrapper::transport_dbg);
     requestSockets.push_back(socket);
   }
 
@@ -110,6 +114,7 @@ quor2_quor_controller::quor2_quor_controller(sc_core::sc_module_name name, const
 
   transaction = new tlm::tlm_generic_payload();
   tlmDelay = sc_core::SC_ZERO_TIME;
+  if (cfg.STORE_DATA) store = &DataStoreOf(cfg);
 }
 
 quor2_quor_controller::~quor2_quor_controller() {
@@ -140,7 +145,14 @@ unsigned quor2_quor_controller::ChooseLink(const tlm::tlm_generic_payload& trans
     if (link == kNoQuad) ExitRun(1);
     break;
   case 2:
-    link = trans.get_streaming_width() % cfg.NUM_LINKS;
+    // A host's payload names no link: its streaming width is the data length.
+    if (const auto* named = trans.get_extension<quor2_link_extension>())
+      link = named->link % cfg.NUM_LINKS;
+    else if (trans.get_streaming_width() < cfg.NUM_LINKS)
+      link = trans.get_streaming_width();
+    else
+      link = DetermineQuad(trans.get_address());
+    if (link == kNoQuad) ExitRun(1);
     break;
   default:
     std::cout << "unknonwn host mapping" << std::endl;
@@ -174,7 +186,7 @@ bool quor2_quor_controller::ReceiveRequest(tlm::tlm_generic_payload& trans, int 
   if (trans.get_command() == tlm::TLM_READ_COMMAND) {
     if (buffer.size() >= cfg.REQUEST_BUFFER_SIZE) return false;
     const unsigned tag = TakeTag(link, trans, generatorID);
-    AppendPacket(link, tag, READ_REQUEST, length, 1, leadingNulls);
+    AppendPacket(link, tag, READ_REQUEST, length, 1, leadingNulls, trans);
     CountRequestSize(stats.readRequestSizeCounter, length);
     return true;
   }
@@ -185,11 +197,11 @@ bool quor2_quor_controller::ReceiveRequest(tlm::tlm_generic_payload& trans, int 
   if (cfg.POSTED_WRITES) {
     const auto tag = static_cast<uint32_t>(postedWriteTags++);
     postedPayloads[link].push_back(&trans);
-    AppendPacket(link, tag, P_WRITE_REQUEST, length, flits, leadingNulls);
+    AppendPacket(link, tag, P_WRITE_REQUEST, length, flits, leadingNulls, trans);
     return true;
   }
   const unsigned tag = TakeTag(link, trans, generatorID);
-  AppendPacket(link, tag, WRITE_REQUEST, length, flits, leadingNulls);
+  AppendPacket(link, tag, WRITE_REQUEST, length, flits, leadingNulls, trans);
   return true;
 }
 
@@ -218,14 +230,15 @@ bool quor2_quor_controller::ReceiveAtomic(tlm::tlm_generic_payload& trans, int g
   if (requestBuffers[link].size() + kAtomicFlits > cfg.REQUEST_BUFFER_SIZE) return false;
   if (IsPostedAtomic(command)) {
     const auto tag = static_cast<uint32_t>(postedWriteTags++);
-    AppendPacket(link, tag, command, kAtomicLength, kAtomicFlits, leadingNulls);
+    AppendPacket(link, tag, command, kAtomicLength, kAtomicFlits, leadingNulls, trans);
     trans.free_all_extensions();
-    trans.release();
+    trans.set_response_status(tlm::TLM_OK_RESPONSE);
+    if (!WakeBlockingCall(trans)) trans.release();
     return true;
   }
   if (perLinkFreeTags[link].empty()) return false;
   const unsigned tag = TakeTag(link, trans, generatorID);
-  AppendPacket(link, tag, command, kAtomicLength, kAtomicFlits, leadingNulls);
+  AppendPacket(link, tag, command, kAtomicLength, kAtomicFlits, leadingNulls, trans);
   // From here on the request is a 16-byte write: one token per response.
   trans.set_data_length(kAtomicLength);
   trans.set_command(tlm::TLM_WRITE_COMMAND);
@@ -245,7 +258,9 @@ unsigned quor2_quor_controller::TakeTag(unsigned link, tlm::tlm_generic_payload&
 }
 
 void quor2_quor_controller::AppendPacket(unsigned link, unsigned tag, QUORCommand command,
-                                         unsigned length, unsigned flits, unsigned leadingNulls) {
+                                         unsigned length, unsigned flits, unsigned leadingNulls,
+                                         const tlm::tlm_generic_payload& trans) {
+  if (store != nullptr) store->Begin(tag, command, incomingAddress, trans);
   auto& buffer = requestBuffers[link];
   for (unsigned n = 1; n <= flits; ++n) {
     Flit_P handle(tag, incomingAddress, command, length, n == 1, n == flits, n);
@@ -334,7 +349,8 @@ bool quor2_quor_controller::HeaderMayGo(unsigned link, const Flit& header) {
     if (header.command == P_WRITE_REQUEST && !postedPayloads[link].empty()) {
       tlm::tlm_generic_payload* posted = postedPayloads[link].front();
       postedPayloads[link].pop_front();
-      posted->release();
+      posted->set_response_status(tlm::TLM_OK_RESPONSE);
+      if (!WakeBlockingCall(*posted)) posted->release();
     }
     return true;
   default:
@@ -365,6 +381,11 @@ void quor2_quor_controller::RetryParkedRequests() {
     pendingTransactions[i] = nullptr;
     tlmPhase = tlm::END_REQ;
     NoteImmediateWork(); // the host may wake a process of its own
+    if (!blockingCalls.empty() && blockingCalls.count(parked) != 0) {
+      parkFreed.notify(sc_core::SC_ZERO_TIME);
+      blockingCalls[parked]->notify(sc_core::SC_ZERO_TIME);
+      continue;
+    }
     (*requestSockets[i])->nb_transport_bw(*parked, tlmPhase, tlmDelay);
   }
 }
@@ -407,6 +428,9 @@ void quor2_quor_controller::CompleteResponse(unsigned link, const Flit& tail, co
   // Only pooled tags have a waiting payload and a place in a pool.
   const unsigned tag = tail.tag;
   if (tag < outstandingTransactions.size()) {
+    tlm::tlm_generic_payload& answered = *outstandingTransactions[tag];
+    if (store != nullptr) store->Finish(tag, answered);
+    answered.set_response_status(tlm::TLM_OK_RESPONSE);
     pendingResponses[outstandingTransactionSources[tag]].push_back(outstandingTransactions[tag]);
     responseEvent.notify();
   }
@@ -475,7 +499,7 @@ void quor2_quor_controller::ReturnOpenLoop() {
       CountDelivered(*payload);
       tlmPhase = tlm::BEGIN_RESP;
       NoteImmediateWork();
-      (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
+      HandBack(i, *payload);
     }
   }
 }
@@ -496,7 +520,7 @@ void quor2_quor_controller::ReturnClosedLoop() {
       CountDelivered(*payload);
       tlmPhase = tlm::BEGIN_RESP;
       NoteImmediateWork();
-      returnValue = (*requestSockets[i])->nb_transport_bw(*payload, tlmPhase, tlmDelay);
+      returnValue = HandBack(i, *payload);
       if (returnValue == tlm::TLM_UPDATED || returnValue == tlm::TLM_COMPLETED) {
         nextAvailableResponseTime[i] = now + tlmDelay;
         responseEvent.notify(tlmDelay);
@@ -536,9 +560,79 @@ tlm::tlm_sync_enum quor2_quor_controller::nb_transport_fw(tlm::tlm_generic_paylo
   ExitRun(1);
 }
 
-void quor2_quor_controller::b_transport(tlm::tlm_generic_payload&, sc_time&) {
-  PrintBlockingTransportRefusal();
-  ExitRun(1);
+void quor2_quor_controller::b_transport(tlm::tlm_generic_payload&, sc_time&) { ExitRun(1); }
+
+// A blocking caller's payload is answered by waking its caller, as if it had
+// returned TLM_COMPLETED with no delay.
+tlm::tlm_sync_enum quor2_quor_controller::HandBack(unsigned source,
+                                                    tlm::tlm_generic_payload& payload) {
+  if (WakeBlockingCall(payload)) {
+    tlmDelay = sc_core::SC_ZERO_TIME;
+    return tlm::TLM_COMPLETED;
+  }
+  return (*requestSockets[source])->nb_transport_bw(payload, tlmPhase, tlmDelay);
+}
+
+bool quor2_quor_controller::WakeBlockingCall(const tlm::tlm_generic_payload& payload) {
+  if (blockingCalls.empty()) return false;
+  const auto it = blockingCalls.find(&payload);
+  if (it == blockingCalls.end()) return false;
+  it->second->notify(sc_core::SC_ZERO_TIME);
+  return true;
+}
+
+bool quor2_quor_controller::RefuseHostRequest(tlm::tlm_generic_payload& trans) const {
+  if (trans.get_extension<quor2_link_extension>() != nullptr) return false;
+  const unsigned length = HasAtomicsExtension(trans) ? kAtomicLength : trans.get_data_length();
+  if (trans.get_command() != tlm::TLM_READ_COMMAND && trans.get_command() != tlm::TLM_WRITE_COMMAND) {
+    trans.set_response_status(tlm::TLM_COMMAND_ERROR_RESPONSE);
+    return true;
+  }
+  if (RequestSizeSlot(length) < 0 || length % 16 != 0) {
+    trans.set_response_status(tlm::TLM_BURST_ERROR_RESPONSE);
+    return true;
+  }
+  const uint64_t size = DeviceBytes(cfg);
+  if (trans.get_address() >= size || size - trans.get_address() < length) {
+    trans.set_response_status(tlm::TLM_ADDRESS_ERROR_RESPONSE);
+    return true;
+  }
+  return false;
+}
+
+void quor2_quor_controller::BlockingTransport(unsigned source, tlm::tlm_generic_payload& trans) {
+  const quor2_atomics_extension* atomic = trans.get_extension<quor2_atomics_extension>();
+  const bool postedAtomic = atomic != nullptr && IsPostedAtomic(atomic->command);
+  sc_core::sc_event done;
+  blockingCalls[&trans] = &done;
+  trans.set_response_status(tlm::TLM_INCOMPLETE_RESPONSE);
+  // One parked request per source, as for a non-blocking source.
+  while (transactionWaiting[source]) sc_core::wait(parkFreed);
+  if (!ReceiveRequest(trans, static_cast<int>(source))) {
+    transactionWaiting[source] = true;
+    pendingTransactions[source] = &trans;
+    sc_core::wait(done); // taken in
+  }
+  // A posted atomic is home once taken in; anything else wakes its caller once more.
+  if (!postedAtomic) sc_core::wait(done);
+  blockingCalls.erase(&trans);
+}
+
+unsigned quor2_quor_controller::DebugTransport(tlm::tlm_generic_payload& trans) {
+  if (store == nullptr || trans.get_data_ptr() == nullptr) return 0;
+  const uint64_t size = DeviceBytes(cfg);
+  const uint64_t address = trans.get_address();
+  if (address >= size) return 0;
+  const auto length = static_cast<unsigned>(std::min<uint64_t>(trans.get_data_length(), size - address));
+  if (trans.get_command() == tlm::TLM_READ_COMMAND)
+    store->Read(address, trans.get_data_ptr(), length);
+  else if (trans.get_command() == tlm::TLM_WRITE_COMMAND)
+    store->Write(address, trans.get_data_ptr(), length, trans.get_byte_enable_ptr(),
+                 trans.get_byte_enable_ptr() != nullptr ? trans.get_byte_enable_length() : 0);
+  else
+    return 0;
+  trans.set_response_status(tlm::TLM_OK_RESPONSE);
+  return length;
 }
 
 void quor2_quor_controller::DumpState() {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 namespace Orvane::Internal::QUOR2 {
@@ -40,6 +41,8 @@ int RequestSizeSlot(unsigned length);
 // Tokens to attach to one packet from those owed: at most maxReturn; the rest
 // stay owed.
 unsigned TakeReturnTokens(unsigned& owed, unsigned maxReturn);
+
+class quor2_data_store;
 
 class quor2_quor_controller : public sc_core::sc_module {
 public:
@@ -88,6 +91,12 @@ public:
   // hold a tag (sent, not yet answered) and flits waiting in requestBuffers.
   Occupancy outstandingRequests;
   Occupancy bufferedRequestFlits;
+  // Set under STORE_DATA only.
+  quor2_data_store* store = nullptr;
+  // Payloads of b_transport calls in flight, each with the event its caller
+  // waits on. Looked up, never walked.
+  std::unordered_map<const tlm::tlm_generic_payload*, sc_core::sc_event*> blockingCalls;
+  sc_core::sc_event parkFreed; // a source's parked request was taken in
 
   SC_HAS_PROCESS(quor2_quor_controller);
   quor2_quor_controller(sc_core::sc_module_name name, const Config& cfg, StatsKeeper& stats);
@@ -112,13 +121,25 @@ public:
                                      sc_core::sc_time& delay);
   void b_transport(tlm::tlm_generic_payload& trans, sc_core::sc_time& delay);
 
+  // A host's request (no link extension) the model cannot serve: sets the
+  // error status and returns true. The model's own sources are never refused.
+  bool RefuseHostRequest(tlm::tlm_generic_payload& trans) const;
+  // Takes a request of a source's blocking call in through the same intake,
+  // retries and response path as a non-blocking one; returns when it is
+  // answered (a posted write: when it left, a posted atomic: when taken in).
+  void BlockingTransport(unsigned source, tlm::tlm_generic_payload& trans);
+  // Reads or writes the store without timing; 0 bytes when there is none.
+  unsigned DebugTransport(tlm::tlm_generic_payload& trans);
+
 private:
+  tlm::tlm_sync_enum HandBack(unsigned source, tlm::tlm_generic_payload& payload);
+  bool WakeBlockingCall(const tlm::tlm_generic_payload& payload);
   unsigned ChooseLink(const tlm::tlm_generic_payload& trans);
   bool ReceiveAtomic(tlm::tlm_generic_payload& trans, int generatorID, QUORCommand command,
                      unsigned link, unsigned leadingNulls);
   unsigned TakeTag(unsigned link, tlm::tlm_generic_payload& trans, int generatorID);
   void AppendPacket(unsigned link, unsigned tag, QUORCommand command, unsigned length,
-                    unsigned flits, unsigned leadingNulls);
+                    unsigned flits, unsigned leadingNulls, const tlm::tlm_generic_payload& trans);
   void CountRequestSize(std::vector<uint64_t>& counters, unsigned length);
 
   void IssueOnLink(unsigned link, const sc_core::sc_time& now);

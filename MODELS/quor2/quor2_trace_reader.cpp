@@ -1,5 +1,6 @@
 #include "quor2_trace_reader.h"
 
+#include "quor2_link_extension.h"
 #include "quor2_messages.h"
 
 #include <algorithm>
@@ -475,7 +476,9 @@ void quor2_trace_reader::GenerateTLMRequest() {
     transaction->acquire();
     // An address line's link is the reader's, as a generator's (HOST_MAPPING 2);
     // the controller and the cube map its address as they map any other.
-    transaction->set_streaming_width(format.address ? id : parsed.link);
+    const unsigned link = format.address ? id : parsed.link;
+    transaction->set_streaming_width(link);
+    SetLinkExtension(*transaction, link);
     transaction->set_command(parsed.read ? tlm::TLM_READ_COMMAND : tlm::TLM_WRITE_COMMAND);
     transaction->set_data_length(parsed.size);
     transaction->set_byte_enable_length(parsed.nops);

@@ -1,6 +1,7 @@
 #include "quor2_vault_controller.h"
 
 #include "quor2_clock.h"
+#include "quor2_data_store.h"
 #include "quor2_messages.h"
 
 #include <algorithm>
@@ -38,6 +39,7 @@ quor2_vault_controller::quor2_vault_controller(sc_core::sc_module_name name, con
                                      cfg.MAX_BLOCK_SIZE / cfg.FLIT_SIZE + 1)),
       bankCommands(stats.perVaultBankCommands[id].data()) {
   activatedAt.resize(cfg.NUM_PARTITIONS * cfg.NUM_BANKS);
+  if (cfg.STORE_DATA) store = &DataStoreOf(cfg);
   bankStates.resize(cfg.NUM_PARTITIONS);
   char bankName[32];
   for (unsigned p = 0; p < cfg.NUM_PARTITIONS; ++p) {
@@ -463,6 +465,7 @@ void quor2_vault_controller::IssuePrecharge(const DRAMBusPacket& e, const sc_tim
 }
 
 void quor2_vault_controller::IssueRead(size_t index, const DRAMBusPacket& e, const sc_time& now) {
+  if (store != nullptr && e.tag != kRefreshTag) store->Perform(e.tag);
   bool atomic = false;
   const auto tagIt = std::find(atomicTags.begin(), atomicTags.end(), e.tag);
   if (tagIt != atomicTags.end()) {
@@ -481,6 +484,7 @@ void quor2_vault_controller::IssueRead(size_t index, const DRAMBusPacket& e, con
 }
 
 void quor2_vault_controller::IssueWrite(size_t index, const DRAMBusPacket& e, const sc_time& now) {
+  if (store != nullptr && e.tag != kRefreshTag) store->Perform(e.tag);
   const unsigned k = WriteLookAhead(requestQueue, index);
   if (k == 0) {
     FinishColumnCommands(now);

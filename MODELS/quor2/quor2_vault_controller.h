@@ -87,6 +87,8 @@ public:
   unsigned responseCredits;
   std::deque<unsigned> creditDelayQueue;
   VaultAddressMap addressMap;
+  // Set under STORE_DATA only: a request's bytes move at its first column command.
+  class quor2_data_store* store = nullptr;
   sc_core::sc_time lastTransQSample, lastReqQSample, lastOpenBankSample, lastRespCreditSample;
   sc_core::sc_time lastAct, lastRead, lastWrite, lastRefresh;
   // When each bank's row was last activated, for its busy time.

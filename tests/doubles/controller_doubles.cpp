@@ -2,6 +2,7 @@
 
 #include "quor2_atomics_extension.h"
 #include "quor2_flit.h"
+#include "quor2_link_extension.h"
 #include "quor2_quor_controller.h"
 
 #include <sstream>
@@ -39,6 +40,7 @@ void ControllerTestSource::Send() {
     p.set_data_length(r.length);
     p.set_byte_enable_length(r.leadingNulls);
     p.set_streaming_width(r.link);
+    Orvane::Internal::QUOR2::SetLinkExtension(p, r.link);
     if (r.atomic >= 0) p.set_extension(new q2::quor2_atomics_extension(static_cast<q2::QUORCommand>(r.atomic)));
     p.acquire();
     SourceRecord& rec = records[i];
