@@ -35,6 +35,10 @@ bool IsSet(const Config& cfg, const char* key) {
 void AddKey(ordered_json& out, const Config& cfg, const char* key, const sc_time& value) {
   out[key] = {{"value_ns", Ns(value)}, {"set", IsSet(cfg, key)}};
 }
+// A float key as the decimal number it was given as (1.4, not 1.399999976158142).
+void AddKey(ordered_json& out, const Config& cfg, const char* key, const float& value) {
+  out[key] = {{"value", Single(value)}, {"set", IsSet(cfg, key)}};
+}
 template <typename T>
 void AddKey(ordered_json& out, const Config& cfg, const char* key, const T& value) {
   out[key] = {{"value", value}, {"set", IsSet(cfg, key)}};

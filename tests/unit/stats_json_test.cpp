@@ -125,6 +125,7 @@ TEST(StatsJson, CarriesTheReportFiguresWithUnitsAndTheSourcesFigures) {
   Config cfg;
   cfg.LINK_SPEED = 10.0f;
   cfg.markUpdated("LINK_SPEED");
+  cfg.INJECTION_RATE = 1.4f;  // no float holds 1.4 exactly
   StatsKeeper s(cfg);
   s.readRequestSizeCounter[7] = 25000;  // 3200000 bytes: 4 GB/s
   s.QUORControllerMovedData = 4000000;
@@ -167,6 +168,7 @@ TEST(StatsJson, CarriesTheReportFiguresWithUnitsAndTheSourcesFigures) {
   EXPECT_EQ(doc["run"]["core_cycles"], 500000u);
   EXPECT_EQ(doc["configuration"]["LINK_SPEED"]["set"], true);
   EXPECT_EQ(doc["configuration"]["SIM_TIME"]["set"], false);
+  EXPECT_EQ(doc["configuration"]["INJECTION_RATE"]["value"].get<double>(), 1.4);
   EXPECT_DOUBLE_EQ(doc["configuration"]["SIM_TIME"]["value_ns"].get<double>(), 100000.0);
   EXPECT_EQ(doc["configuration"].size(), cfg.optionMap.size());
 
