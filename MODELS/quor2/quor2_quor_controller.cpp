@@ -560,7 +560,6 @@ tlm::tlm_sync_enum quor2_quor_controller::nb_transport_fw(tlm::tlm_generic_paylo
   ExitRun(1);
 }
 
-void quor2_quor_controller::b_transport(tlm::tlm_generic_payload&, sc_time&) { ExitRun(1); }
 
 // A blocking caller's payload is answered by waking its caller, as if it had
 // returned TLM_COMPLETED with no delay.

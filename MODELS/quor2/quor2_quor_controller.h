@@ -119,7 +119,6 @@ public:
   // Never bound to a socket: the call wrappers take the sources' calls.
   tlm::tlm_sync_enum nb_transport_fw(tlm::tlm_generic_payload& trans, tlm::tlm_phase& phase,
                                      sc_core::sc_time& delay);
-  void b_transport(tlm::tlm_generic_payload& trans, sc_core::sc_time& delay);
 
   // A host's request (no link extension) the model cannot serve: sets the
   // error status and returns true. The model's own sources are never refused.
